@@ -1,0 +1,11 @@
+# The native build: Linux, 32-bit, so the add-in's data layouts match the product's.
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+set(CMAKE_PREFIX_PATH /usr/lib/i386-linux-gnu)
+set(ZLIB_LIBRARY /usr/lib/i386-linux-gnu/libz.so)
+set(ZLIB_INCLUDE_DIR /usr/include)

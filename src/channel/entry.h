@@ -1,0 +1,23 @@
+// The add-in's contact with the Remote Desktop client: the export, the channel event procedures,
+// and the channel state the write queue needs.
+#pragma once
+
+#include <windows.h>
+#include <cchannel.h>
+
+#ifdef _WIN32
+#define QUORV_EXPORT  // quorv.def exports the entry point undecorated
+#else
+#define QUORV_EXPORT WINSIM_EXPORT
+#endif
+
+typedef void (*ChannelDataHandler)(const void *data, UINT32 length, UINT32 totalLength);
+
+void SetChannelDataHandler(ChannelDataHandler handler);
+
+// State read by the write queue.
+DWORD ChannelOpenHandle();
+HANDLE ChannelWriteLock();
+PVIRTUALCHANNELWRITE ChannelWriteFunction();
+
+extern "C" QUORV_EXPORT BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints);

@@ -1,0 +1,120 @@
+#include "channel/write_queue.h"
+
+#include "channel/entry.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <list>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+struct PendingWrite {
+  std::string text;  // the frame with its line end, handed to the client in place
+  UINT32 sequence = 0;
+};
+
+// Guarded by the write lock. Entries are shared so that a write being handed to the client stays
+// alive until the client call returns, even if termination empties the list meanwhile.
+std::list<std::shared_ptr<PendingWrite>> g_pendingWrites;
+unsigned g_pendingCount = 0;
+UINT32 g_writeSequence = 0;
+
+std::atomic<UINT32> g_messageCounter{0};
+
+constexpr size_t kFrameSize = 1400;
+
+// Unlinks the entry whose sequence field is at userData. Only addresses the queue gave out are
+// matched, so a completion for a released or unknown write reads nothing.
+void ReleaseLocked(const void *userData) {
+  for (auto it = g_pendingWrites.begin(); it != g_pendingWrites.end(); ++it) {
+    if (&(*it)->sequence == userData) {
+      g_pendingWrites.erase(it);
+      --g_pendingCount;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void SendAgentMessage(const char *keyword, const char *format, ...) {
+  const UINT32 counter = g_messageCounter.fetch_add(1, std::memory_order_relaxed);
+  char frame[kFrameSize];
+  int prefix = snprintf(frame, sizeof frame, "%s,%u,", keyword, static_cast<unsigned>(counter));
+  if (prefix < 0) return;
+  if (prefix > static_cast<int>(kFrameSize) - 1) prefix = kFrameSize - 1;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(frame + prefix, sizeof frame - static_cast<size_t>(prefix), format, args);
+  va_end(args);
+  WriteToChannel(frame);
+}
+
+void WriteToChannel(const char *text) {
+  const DWORD openHandle = ChannelOpenHandle();
+  if (openHandle == 0) return;
+
+  std::shared_ptr<PendingWrite> write;
+  try {
+    write = std::make_shared<PendingWrite>();
+    write->text = text;
+    write->text += '\n';
+  } catch (const std::bad_alloc &) {
+    return;
+  }
+
+  HANDLE lock = ChannelWriteLock();
+  // No lock (the channel terminated since the check above): nothing is queued or sent.
+  if (!lock || WaitForSingleObject(lock, INFINITE) != WAIT_OBJECT_0) return;
+  bool queued = true;
+  try {
+    write->sequence = ++g_writeSequence;
+    g_pendingWrites.push_back(write);
+    ++g_pendingCount;
+  } catch (const std::bad_alloc &) {
+    queued = false;
+  }
+  ReleaseMutex(lock);
+  if (!queued) return;
+
+  LogDebug("%s", text);
+  LogDebug("\nSEND \n\n");
+
+  PVIRTUALCHANNELWRITE channelWrite = ChannelWriteFunction();
+  UINT result = channelWrite ? channelWrite(openHandle, write->text.data(), static_cast<ULONG>(write->text.size()),
+                                            &write->sequence)
+                             : CHANNEL_RC_NOT_INITIALIZED;
+  // A refused write never completes: release it now rather than keep it until termination.
+  if (result != CHANNEL_RC_OK) ReleasePendingWrite(&write->sequence);
+}
+
+void ReleasePendingWrite(void *userData) {
+  HANDLE lock = ChannelWriteLock();
+  if (lock) {
+    if (WaitForSingleObject(lock, INFINITE) != WAIT_OBJECT_0) return;
+    ReleaseLocked(userData);
+    ReleaseMutex(lock);
+  } else {
+    ReleaseLocked(userData);
+  }
+}
+
+void DestroyAllPendingWrites() {
+  HANDLE lock = ChannelWriteLock();
+  const bool locked = lock && WaitForSingleObject(lock, INFINITE) == WAIT_OBJECT_0;
+  g_pendingWrites.clear();
+  g_pendingCount = 0;
+  if (locked) ReleaseMutex(lock);
+}
+
+unsigned PendingWriteCount() {
+  HANDLE lock = ChannelWriteLock();
+  const bool locked = lock && WaitForSingleObject(lock, INFINITE) == WAIT_OBJECT_0;
+  unsigned count = g_pendingCount;
+  if (locked) ReleaseMutex(lock);
+  return count;
+}

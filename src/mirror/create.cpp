@@ -1,0 +1,106 @@
+// CREATE, and the local windows of class "WTSHalvornDummy".
+#include "mirror/create.h"
+
+#include "channel/debug_log.h"
+#include "protocol/handlers.h"
+#include "session/hello.h"
+#include "session/host_messages.h"
+#include "session/window_proc.h"
+
+#include <new>
+
+namespace {
+
+const char kLocalWindowClass[] = "WTSHalvornDummy";
+constexpr UINT32 kToolWindowFlag = 2;
+
+bool g_classRegistered = false;
+
+void SetToolWindowStyle(HWND hwnd, bool tool) {
+  LONG exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
+  exStyle = tool ? (exStyle | WS_EX_TOOLWINDOW) : (exStyle & ~static_cast<LONG>(WS_EX_TOOLWINDOW));
+  SetWindowLongA(hwnd, GWL_EXSTYLE, exStyle);
+}
+
+}  // namespace
+
+void CreateLocalWindow(CWindowData *record) {
+  if (!g_classRegistered) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = LocalWindowProc;
+    windowClass.lpszClassName = kLocalWindowClass;
+    RegisterClassA(&windowClass);  // a failure shows as failing window creation; not retried
+    g_classRegistered = true;
+  }
+  if (!record->m_hWnd) {
+    HWND hwnd = CreateWindowExA(0, kLocalWindowClass, record->m_strTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, nullptr, nullptr);
+    BindLocalWindow(record, hwnd);
+    // The window name above is the ANSI form; give the window the exact title.
+    if (hwnd && !record->m_strTitleW.empty())
+      DefWindowProcW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(record->m_strTitleW.c_str()));
+  }
+  ShowWindow(record->m_hWnd, SW_SHOWNORMAL);
+  SetWindowPos(record->m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOREDRAW);
+}
+
+void DestroyLocalWindow(HWND hwnd) {
+  if (DestroyWindow(hwnd) || !IsWindow(hwnd)) return;
+  SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(DefWindowProcA));
+  PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+void UnregisterLocalWindowClass() {
+  if (!g_classRegistered) return;
+  // A class registered without an instance belongs to the program's module.
+  if (!UnregisterClassA(kLocalWindowClass, nullptr)) UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr));
+  g_classRegistered = false;
+}
+
+int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 flags) {
+  const HWND host = GetHostFrameWindow();
+  // Before the first session start there is no host frame to tell, raise or shape.
+  if (host) PostMessageA(host, WM_USER_WINDOWS_CHANGED, 0, 0);
+
+  CWindowData *record = FindWindowData(remoteWnd);
+  const bool isNew = record == nullptr;
+  if (isNew) {
+    LogDebug("Can not find CWindowData object for remote window:%.8X, create one!\n", static_cast<unsigned>(remoteWnd));
+    record = new (std::nothrow) CWindowData;
+    if (!record) return 1;  // memory cannot be obtained: the command is dropped
+  } else {
+    LogDebug("Find CWindowData object %.8X for remote window:%.8X!\n",
+             static_cast<unsigned>(reinterpret_cast<uintptr_t>(record)), static_cast<unsigned>(remoteWnd));
+  }
+  record->m_remoteWnd = remoteWnd;
+  record->m_remoteParent = parentId;
+  record->m_groupId = groupId;
+  if (isNew && !AddWindowData(remoteWnd, record)) {
+    delete record;
+    return 1;
+  }
+
+  if (parentId == 0) {
+    LogDebug("Parent of remote window: %.8X is NULL, so create a local dummy window for it!\n",
+             static_cast<unsigned>(remoteWnd));
+    CreateLocalWindow(record);
+    if (flags & kToolWindowFlag) {
+      LogDebug("Remote window: %.8X is a tool window, set WS_EX_TOOLWINDOW flag!\n", static_cast<unsigned>(remoteWnd));
+      ShowWindow(record->m_hWnd, SW_HIDE);
+      SetToolWindowStyle(record->m_hWnd, true);
+      ShowWindow(record->m_hWnd, SW_HIDE);
+    } else {
+      ShowWindow(record->m_hWnd, SW_HIDE);
+      SetToolWindowStyle(record->m_hWnd, false);
+      ShowWindow(record->m_hWnd, SW_SHOW);
+    }
+  }
+
+  if (host) {
+    SetWindowPos(host, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetWindowPos(host, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(host);
+    OnUpdateRgn(std::string_view());
+  }
+  return 1;
+}

@@ -1,0 +1,61 @@
+// CWindowData, one record per remote window, and the window registry that owns the records:
+// an ordered map from remote window id (ascending unsigned order) to record.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+class CWindowData {
+ public:
+  CWindowData() = default;
+  ~CWindowData();  // destroys the icons it holds and empties the title; never the window
+  CWindowData(const CWindowData &) = delete;
+  CWindowData &operator=(const CWindowData &) = delete;
+
+  // Replaces an icon slot, destroying the icon that was there.
+  void SetBigIcon(HICON icon);
+  void SetSmallIcon(HICON icon);
+
+  HWND m_hWnd = nullptr;
+  UINT32 m_uTrayCallbackMsg = 0;
+  HICON m_hBigIcon = nullptr;
+  HICON m_hSmallIcon = nullptr;
+  std::string m_strTitle;
+  // The exact title as the agent sent it; m_strTitle is its ANSI form. A window created later is
+  // given this text, so a title outside the ANSI code page arrives whole.
+  std::basic_string<WCHAR> m_strTitleW;
+  UINT32 m_remoteWnd = 0;
+  UINT32 m_remoteParent = 0;
+  UINT32 m_groupId = 0;
+};
+
+using WindowRegistry = std::map<UINT32, CWindowData *>;
+
+// The registry itself, for ordered walks and the entry count. Only this module adds or removes.
+const WindowRegistry &GetWindowRegistry();
+
+CWindowData *FindWindowData(UINT32 remoteWnd);
+// Inserts the record under remoteWnd; false (and the caller keeps the record) when the id is taken.
+bool AddWindowData(UINT32 remoteWnd, CWindowData *record);
+// Destroys the record's local window (the record still registered while WM_DESTROY runs), releases
+// the record and removes the entry. Returns the entry after it, for walks that remove as they go.
+WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry);
+// First record, in ascending id order, whose local window is hwnd; null when none.
+CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd);
+
+// Gives a registered (or not yet registered) record its local window, keeping the lookup by local
+// window current.
+void BindLocalWindow(CWindowData *record, HWND hwnd);
+
+// Session start: renews the accumulated shape region (empty) and clears the registry.
+void ResetWindowRegistry();
+// Library unload: clears the registry; the accumulated shape region stays.
+void DestroyAllWindowData();
+
+// The accumulated shape region: null before the first session start.
+HRGN AccumulatedShapeRegion();
+// Library unload: deletes the accumulated shape region.
+void DeleteAccumulatedShapeRegion();

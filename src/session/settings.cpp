@@ -1,0 +1,96 @@
+#include "session/settings.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int g_displayMode = 0;
+char g_registryPath[512];
+char g_appName[256];
+char g_iniPath[1024];
+char g_settingValue[1024];
+
+// "tamberlyn" and the three characters for "client", in code page 936.
+const char kDefaultAppName[] = "tamberlyn\xBF\xCD\xBB\xA7\xB6\xCB";
+const char kDefaultRegistryPath[] = "SOFTWARE\\quorv\\tamberlyn\\Client";
+
+// Replaces every two-character sequence backslash + escape by one character, left to right.
+void Expand(char *text, char escape, char replacement) {
+  char *out = text;
+  for (const char *in = text; *in;) {
+    if (in[0] == '\\' && in[1] == escape) {
+      *out++ = replacement;
+      in += 2;
+    } else {
+      *out++ = *in++;
+    }
+  }
+  *out = 0;
+}
+
+}  // namespace
+
+int GetDisplayMode() { return g_displayMode; }
+void SetDisplayMode(int mode) { g_displayMode = mode; }
+
+const char *GetLanguageIniPath() {
+  char exePath[256] = {};
+  GetModuleFileNameA(nullptr, exePath, 256);
+  exePath[255] = 0;
+  char *slash = strrchr(exePath, '\\');
+  if (slash)
+    *slash = 0;
+  else
+    exePath[0] = 0;
+  snprintf(g_iniPath, sizeof g_iniPath, "%s\\Language.ini", exePath);
+  return g_iniPath;
+}
+
+const char *ReadIniSetting(const char *section, const char *key, const char *defaultValue, const char *file) {
+  memset(g_settingValue, 0, sizeof g_settingValue);
+  // Asked without a default, so that a copied value is known to come from the file: escapes are
+  // expanded in what the file says, never in the default (whose backslashes are path separators).
+  const DWORD copied = GetPrivateProfileStringA(section, key, "", g_settingValue, sizeof g_settingValue, file);
+  if (copied == 0) return defaultValue;
+  Expand(g_settingValue, 'n', '\n');
+  Expand(g_settingValue, 't', '\t');
+  return g_settingValue;
+}
+
+void LoadDisplaySettings() {
+  g_displayMode = 0;
+  memset(g_registryPath, 0, sizeof g_registryPath);
+  const char *path = ReadIniSetting("Registry", "RegistryPath", kDefaultRegistryPath, GetLanguageIniPath());
+  strncpy(g_registryPath, path, sizeof g_registryPath - 1);
+
+  char keyPath[sizeof g_registryPath + sizeof "\\LocalInput"];
+  snprintf(keyPath, sizeof keyPath, "%s\\LocalInput", g_registryPath);
+  HKEY key = nullptr;
+  // Read access only: a standard user cannot open a key under HKEY_LOCAL_MACHINE for more.
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+  DWORD value = 1;
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  RegQueryValueExA(key, "WindowDisplayMode", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
+  RegCloseKey(key);
+  g_displayMode = static_cast<int>(value);
+}
+
+const char *LoadHostAppName() {
+  if (g_appName[0]) return g_appName;
+  char path[2048 + sizeof "Language.ini"] = {};
+  GetModuleFileNameA(nullptr, path, 2048);
+  path[2047] = 0;
+  char *slash = strrchr(path, '\\');
+  if (slash)
+    slash[1] = 0;
+  else
+    path[0] = 0;
+  strcat(path, "Language.ini");
+  memset(g_appName, 0, sizeof g_appName);
+  GetPrivateProfileStringA("GLOBAL", "AppName", kDefaultAppName, g_appName, sizeof g_appName, path);
+  return g_appName;
+}

@@ -1,0 +1,132 @@
+// The window procedure of every local window: what the user does to them reaches the agent.
+#include "session/window_proc.h"
+
+#include "channel/debug_log.h"
+#include "channel/write_queue.h"
+#include "mirror/window_data.h"
+#include "session/hello.h"
+#include "session/host_messages.h"
+
+#include <cstring>
+#include <ctime>
+#include <unordered_map>
+
+namespace {
+
+// Local window -> calendar second of its last focus event.
+std::unordered_map<HWND, INT32> g_lastFocusEvent;
+
+// The longest program text a "StartProg" frame can carry.
+constexpr size_t kMaxProgramText = 1399;
+
+unsigned long Id(UINT32 remoteWnd) { return remoteWnd; }
+
+LRESULT OnFocus(HWND hwnd) {
+  if (IsFocusEventRepeated(hwnd)) return 1;
+  LogDebug("Received WM_SETFOCUS or WM_ACTIVATE\n");
+  const HWND host = GetHostFrameWindow();
+  PostMessageA(host, WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(hwnd), 0);
+  UINT32 remoteWnd = 0;
+  if (FindWindowDataByLocalWindow(hwnd, &remoteWnd)) SendAgentMessage("FOCUS", "0x%08lx", Id(remoteWnd));
+  SetForegroundWindow(host);
+  return 1;
+}
+
+LRESULT OnDestroy(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  LogDebug("Received WM_DESTROY\n");
+  for (const auto &entry : GetWindowRegistry()) {
+    const HWND other = entry.second->m_hWnd;
+    if (!other || other == hwnd) continue;
+    PostMessageA(GetHostFrameWindow(), WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(other), 0);
+    break;
+  }
+  // A destroyed window's handle may come back for a new window: its debounce starts afresh.
+  g_lastFocusEvent.erase(hwnd);
+  return DefWindowProcA(hwnd, WM_DESTROY, wParam, lParam);
+}
+
+LRESULT OnSystemMenuRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  LogDebug("Received system menu message, now send it to server\n");
+  UINT32 remoteWnd = 0;
+  if (!FindWindowDataByLocalWindow(hwnd, &remoteWnd)) return DefWindowProcA(hwnd, WM_SYSMENU_REQUEST, wParam, lParam);
+  LogDebug("Find matched window, forward 0x0313 message to server\n");
+  SendAgentMessage("WNDMSG", "0x%08lx,%u,%u,%u", Id(remoteWnd), WM_SYSMENU_REQUEST, static_cast<unsigned>(wParam),
+                   static_cast<unsigned>(lParam));
+  SetForegroundWindow(GetHostFrameWindow());
+  return 1;
+}
+
+LRESULT OnStartProgramRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  // The request carries an address in this process: only a window of this process may make it,
+  // since any program on the desktop can send a window message.
+  DWORD processId = 0;
+  if (!GetWindowThreadProcessId(reinterpret_cast<HWND>(wParam), &processId) || processId != GetCurrentProcessId())
+    return DefWindowProcA(hwnd, WM_USER_START_PROG_REQ, wParam, lParam);
+  LogDebug("Received WM_USER_START_PROG_REQ\n");
+  PostMessageA(reinterpret_cast<HWND>(wParam), WM_USER_START_PROG_ACK, 0, 0);
+  char *program = reinterpret_cast<char *>(lParam);
+  if (program) {
+    const size_t length = strnlen(program, kMaxProgramText);
+    SendAgentMessage("StartProg", "%.*s", static_cast<int>(length), program);
+    program[0] = 0;  // the requester sees the request taken
+  }
+  SetForegroundWindow(GetHostFrameWindow());
+  return 1;
+}
+
+LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  LogDebug("Received WM_TRAYMESSAGE, now send it to server, message received from local window:%.8X\n",
+           static_cast<unsigned>(reinterpret_cast<uintptr_t>(hwnd)));
+  UINT32 remoteWnd = 0;
+  CWindowData *record = FindWindowDataByLocalWindow(hwnd, &remoteWnd);
+  if (!record) return DefWindowProcA(hwnd, WM_TRAYMESSAGE, wParam, lParam);
+  LogDebug("Find matched window\n");
+  if (record->m_uTrayCallbackMsg == 0) return 1;
+  LogDebug("Send TRAY MESSAGE to server!\n");
+  POINT cursor = {};
+  GetCursorPos(&cursor);
+  SendAgentMessage("SETCURSORPOS", "0x%08lx,%u,%u", Id(remoteWnd), static_cast<unsigned>(cursor.x),
+                   static_cast<unsigned>(cursor.y));
+  SendAgentMessage("WNDMSG", "0x%08lx,%u,%u,%u", Id(remoteWnd), static_cast<unsigned>(record->m_uTrayCallbackMsg),
+                   static_cast<unsigned>(wParam), static_cast<unsigned>(lParam));
+  return 1;
+}
+
+}  // namespace
+
+bool IsFocusEventRepeated(HWND hwnd) {
+  const INT32 now = static_cast<INT32>(time(nullptr));
+  auto it = g_lastFocusEvent.find(hwnd);
+  if (it == g_lastFocusEvent.end()) {
+    g_lastFocusEvent.emplace(hwnd, now);
+    return false;
+  }
+  const INT32 elapsed = static_cast<INT32>(static_cast<UINT32>(now) - static_cast<UINT32>(it->second));
+  it->second = now;
+  return elapsed < 1;
+}
+
+LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    switch (message) {
+      case WM_DESTROY:
+        return OnDestroy(hwnd, wParam, lParam);
+      case WM_ACTIVATE:
+      case WM_SETFOCUS:
+        return OnFocus(hwnd);
+      case WM_IME_CHAR:
+        SendAgentMessage("IME", "0x%08lx,%u", 0ul, static_cast<unsigned>(wParam & 0xFFFF));
+        return 1;
+      case WM_SYSMENU_REQUEST:
+        return OnSystemMenuRequest(hwnd, wParam, lParam);
+      case WM_USER_START_PROG_REQ:
+        return OnStartProgramRequest(hwnd, wParam, lParam);
+      case WM_TRAYMESSAGE:
+        return OnTrayMessage(hwnd, wParam, lParam);
+      default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+  } catch (...) {
+    return 0;  // nothing may escape into the window manager
+  }
+}

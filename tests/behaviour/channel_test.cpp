@@ -1,0 +1,154 @@
+// The add-in as the client sees it: loading, registration, connect, termination, reconnect.
+#include "support/harness.h"
+
+#ifndef _WIN32
+#include <inspect.h>
+#endif
+
+#include <cstring>
+
+namespace quorvtest {
+namespace {
+
+using ChannelTest = AddinTest;
+
+bool WriteLockExists() {
+  HANDLE lock = OpenMutexA(SYNCHRONIZE, FALSE, "Local\\WriteLock");
+  if (!lock) return false;
+  CloseHandle(lock);
+  return true;
+}
+
+TEST_F(ChannelTest, RegistersOneChannelAndStoresEntryPointsOnlyWhenInitialized) {
+  Load();
+  ASSERT_TRUE(client().CallEntry());
+  ASSERT_EQ(1u, client().initCalls.size());
+  const auto &init = client().initCalls[0];
+  EXPECT_EQ(1, init.channelCount);
+  EXPECT_EQ(1u, init.version);
+  ASSERT_EQ(1u, init.channels.size());
+  EXPECT_EQ(0, memcmp(init.channels[0].name, "_quorv_", 8)) << "seven characters and the terminating zero";
+  EXPECT_EQ(0u, init.channels[0].options) << "no option requested";
+  EXPECT_NE(nullptr, init.initProc);
+}
+
+TEST_F(ChannelTest, RegistrationFailsUnlessOptionsComeBackExactlyInitialized) {
+  Load();
+  for (ULONG options : {0ul, 0x80000001ul, 0xC0000000ul, 0x00000080ul}) {
+    client().optionsOnReturn = options;
+    EXPECT_FALSE(client().CallEntry()) << "options 0x" << std::hex << options;
+  }
+  client().optionsOnReturn = CHANNEL_OPTION_INITIALIZED;
+  client().initResult = CHANNEL_RC_TOO_MANY_CHANNELS;
+  EXPECT_FALSE(client().CallEntry());
+  client().initResult = CHANNEL_RC_OK;
+  EXPECT_TRUE(client().CallEntry());
+}
+
+TEST_F(ChannelTest, ConnectOpensWithTheEventsInitHandleAndCreatesTheWriteLock) {
+  Load();
+  ASSERT_TRUE(client().CallEntry());
+  client().Initialized();
+  EXPECT_TRUE(client().openCalls.empty()) << "initialized opens nothing";
+  client().Connect();
+  ASSERT_EQ(1u, client().openCalls.size());
+  EXPECT_EQ(client().initHandle(), client().openCalls[0].initHandle);
+  EXPECT_EQ("_quorv_", client().openCalls[0].name);
+  EXPECT_NE(nullptr, client().openCalls[0].openProc);
+  EXPECT_TRUE(WriteLockExists());
+  // Disconnected and version-1 connected change nothing.
+  client().Disconnect();
+  client().InitEvent(CHANNEL_EVENT_V1_CONNECTED);
+  client().InitEvent(99);
+  EXPECT_EQ(1u, client().openCalls.size());
+  EXPECT_TRUE(client().closeCalls.empty());
+}
+
+TEST_F(ChannelTest, TerminationClosesTheOpenHandleAndTheWriteLock) {
+  LoadAndConnect();
+  client().Terminate();
+  ASSERT_EQ(1u, client().closeCalls.size());
+  EXPECT_EQ(client().openHandleToGive, client().closeCalls[0]);
+  EXPECT_FALSE(WriteLockExists());
+  // A second termination closes with 0.
+  client().Terminate();
+  ASSERT_EQ(2u, client().closeCalls.size());
+  EXPECT_EQ(0u, client().closeCalls[1]);
+}
+
+TEST_F(ChannelTest, TerminationWithoutConnectClosesWithZero) {
+  Load();
+  ASSERT_TRUE(client().CallEntry());
+  client().Terminate();
+  ASSERT_EQ(1u, client().closeCalls.size());
+  EXPECT_EQ(0u, client().closeCalls[0]);
+}
+
+TEST_F(ChannelTest, FailedOpenLeavesTheChannelClosed) {
+  CreateHostFrame();
+  Load();
+  ASSERT_TRUE(client().CallEntry());
+  client().openResult = CHANNEL_RC_BAD_CHANNEL;
+  client().Connect();
+  Send("HELLO,1,2");
+  Send("CREATE,2,5,1,0,0");
+  PumpMessages();
+  EXPECT_TRUE(client().Writes().empty()) << "nothing is written on a channel that did not open";
+  client().openResult = CHANNEL_RC_OK;
+}
+
+TEST_F(ChannelTest, ReconnectOpensAgainAndKeepsOneWriteLock) {
+  LoadAndConnect();
+#ifndef _WIN32
+  const int handles = winsim::OpenKernelHandles();
+#endif
+  client().Disconnect();
+  client().Connect();  // a second connect without termination
+#ifndef _WIN32
+  EXPECT_EQ(handles, winsim::OpenKernelHandles()) << "the second connect reuses the write lock";
+#endif
+  EXPECT_EQ(2u, client().openCalls.size());
+  client().Terminate();
+  EXPECT_FALSE(WriteLockExists()) << "one close releases the only handle";
+  client().Connect();
+  EXPECT_EQ(3u, client().openCalls.size());
+  EXPECT_TRUE(WriteLockExists());
+}
+
+TEST_F(ChannelTest, DataBeforeConnectAndUnknownOpenEventsDoNothing) {
+  LoadAndConnect();
+  for (UINT event : {0u, 5u, 9u, 13u, 200u}) client().OpenEvent(event, nullptr, 0, 0, 0);
+  EXPECT_TRUE(client().Writes().empty());
+}
+
+TEST_F(ChannelTest, FirstFocusReportGoesOutAsNineteenBytesWithSequenceOne) {
+  LoadAndConnect();
+  // A new top-level remote window: its local window is shown and activated, which reports focus.
+  Send("CREATE,1,1,0,0,0");
+  PumpMessages();
+  auto writes = client().Writes();
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ("FOCUS,0,0x00000001\n", writes[0].bytes);
+  EXPECT_EQ(19u, writes[0].bytes.size());
+  EXPECT_EQ(1u, *static_cast<UINT32 *>(writes[0].userData));
+}
+
+TEST_F(ChannelTest, UnloadAndReloadInOneProcess) {
+  CreateHostFrame();
+  LoadAndConnect();
+  StartSession();
+  Send("CREATE,2,0x100,1,0,0");
+  ASSERT_EQ(2u, LocalWindows().size()) << "placeholder and one mirrored window";
+  client().Terminate();
+  Unload();
+  EXPECT_TRUE(LocalWindows().empty()) << "unloading destroys every local window";
+  // A new connection loads the add-in again: the window class must point at live code.
+  LoadAndConnect();
+  StartSession();
+  Send("CREATE,2,0x200,1,0,0");
+  PumpMessages();
+  EXPECT_EQ(2u, LocalWindows().size());
+}
+
+}  // namespace
+}  // namespace quorvtest

@@ -1,0 +1,206 @@
+#include "harness.h"
+
+#ifndef _WIN32
+#include <inspect.h>
+#endif
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace quorvtest {
+
+const char kHostTitle[] = "quorv test host";
+
+namespace {
+
+const char kMarkerFile[] = "C:\\QVX_EnableDebug";
+const char kLogFile[] = "c:\\vozuda.log";
+const char kFrameClass[] = "QuorvTestFrame";
+
+std::vector<HostMessage> g_hostMessages;
+std::vector<std::string> g_registryKeys;
+
+LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_USER && message < WM_USER + 0x100) {
+    g_hostMessages.push_back(HostMessage{message, wParam, lParam});
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+std::string ExecutableDirectory() {
+  char path[1024] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  char *slash = strrchr(path, '\\');
+  if (slash) *slash = 0;
+  return slash ? path : "";
+}
+
+std::string LanguageIniPath() { return ExecutableDirectory() + "\\Language.ini"; }
+
+}  // namespace
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void AddinTest::SetUp() {
+#ifndef _WIN32
+  // Where the add-in looks for Language.ini: a Windows path, an ordinary file name here.
+  winsim::SetModuleFileName("C:\\quorvhost\\quorv-host.exe");
+#endif
+  remove(kMarkerFile);
+  remove(kLogFile);
+  WriteLanguageIni(std::string("[GLOBAL]\r\nAppName=") + kHostTitle + "\r\n");
+  g_hostMessages.clear();
+}
+
+void AddinTest::TearDown() {
+  Unload();
+  if (host_) DestroyWindow(host_);
+  host_ = atlChild_ = plainChild_ = nullptr;
+  PumpMessages();
+  remove(kMarkerFile);
+  remove(kLogFile);
+  remove(LanguageIniPath().c_str());
+  for (auto it = g_registryKeys.rbegin(); it != g_registryKeys.rend(); ++it)
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, it->c_str());
+  g_registryKeys.clear();
+}
+
+void AddinTest::WriteLanguageIni(const std::string &content) {
+  const std::string path = LanguageIniPath();
+  if (content.empty()) {
+    remove(path.c_str());
+    return;
+  }
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << content;
+}
+
+void AddinTest::SetRegistryDisplayMode(const std::string &path, int value) {
+  // Every level is remembered so TearDown removes them, leaves first.
+  std::string full;
+  std::stringstream parts(path + "\\LocalInput");
+  std::string part;
+  while (std::getline(parts, part, '\\')) {
+    full += (full.empty() ? "" : "\\") + part;
+    HKEY probe = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, KEY_QUERY_VALUE, &probe) == ERROR_SUCCESS)
+      RegCloseKey(probe);
+    else
+      g_registryKeys.push_back(full);
+  }
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  if (value >= 0) {
+    DWORD data = static_cast<DWORD>(value);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "WindowDisplayMode", 0, REG_DWORD, reinterpret_cast<BYTE *>(&data),
+                                            sizeof data));
+  }
+  RegCloseKey(key);
+}
+
+void AddinTest::EnableLog() {
+  FILE *marker = fopen(kMarkerFile, "w");
+  ASSERT_NE(nullptr, marker);
+  fclose(marker);
+}
+
+std::string AddinTest::ReadLog() {
+  std::ifstream file(kLogFile, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+void AddinTest::Load() {
+  ASSERT_TRUE(client().Load()) << client().error();
+}
+
+void AddinTest::LoadAndConnect() {
+  ASSERT_NO_FATAL_FAILURE(Load());
+  ASSERT_TRUE(client().CallEntry());
+  client().Initialized();
+  client().Connect();
+}
+
+void AddinTest::Unload() {
+  if (client().loaded()) client().Unload();
+}
+
+void AddinTest::Send(const std::string &message, size_t chunkSize) { client().Deliver(message, chunkSize); }
+
+std::vector<std::string> AddinTest::TakeSent() {
+  std::vector<std::string> sent = client().Sent();
+  client().ClearWrites();
+  return sent;
+}
+
+HWND AddinTest::CreateHostFrame(const char *title) {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSA frameClass = {};
+    frameClass.lpfnWndProc = FrameProc;
+    frameClass.hInstance = GetModuleHandleA(nullptr);
+    frameClass.lpszClassName = kFrameClass;
+    RegisterClassA(&frameClass);
+    WNDCLASSA atlClass = {};
+    atlClass.lpfnWndProc = DefWindowProcA;
+    atlClass.hInstance = GetModuleHandleA(nullptr);
+    atlClass.lpszClassName = "ATL:RemoteDesktopControl";
+    RegisterClassA(&atlClass);
+    registered = true;
+  }
+  host_ = CreateWindowExA(0, kFrameClass, title ? title : kHostTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 20, 640,
+                          480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  atlChild_ = CreateWindowExA(0, "ATL:RemoteDesktopControl", "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, host_, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  plainChild_ = CreateWindowExA(0, "STATIC", "status", WS_CHILD | WS_VISIBLE, 0, 100, 100, 20, host_, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  PumpMessages();
+  g_hostMessages.clear();
+  return host_;
+}
+
+std::vector<HostMessage> AddinTest::TakeHostMessages() {
+  PumpMessages();
+  std::vector<HostMessage> messages;
+  messages.swap(g_hostMessages);
+  return messages;
+}
+
+void AddinTest::StartSession(int version) {
+  if (!host_) CreateHostFrame();
+  Send("HELLO,1," + std::to_string(version));
+}
+
+namespace {
+BOOL CALLBACK CollectLocal(HWND hwnd, LPARAM context) {
+  char name[64] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  if (strcmp(name, "WTSHalvornDummy") == 0) reinterpret_cast<std::vector<HWND> *>(context)->push_back(hwnd);
+  return TRUE;
+}
+}  // namespace
+
+std::vector<HWND> AddinTest::LocalWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(CollectLocal, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+std::u16string AddinTest::WindowText(HWND hwnd) {
+  WCHAR text[4096] = {};
+  int n = InternalGetWindowText(hwnd, text, 4096);
+  return std::u16string(reinterpret_cast<const char16_t *>(text), n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+}  // namespace quorvtest

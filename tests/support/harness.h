@@ -1,0 +1,78 @@
+// The fixture of the behaviour tests: the add-in loaded by the stand-in client, a host frame
+// window the session start can find, and helpers to talk to the add-in and read what it did.
+// The same tests run on winsim and under Wine against the real DLL.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "client.h"
+#include "encode.h"
+
+#include <string>
+#include <vector>
+
+namespace quorvtest {
+
+// The host frame's title the tests' Language.ini names.
+extern const char kHostTitle[];
+
+// A message the host frame window received (posted or sent).
+struct HostMessage {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+class AddinTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  testkit::StandInClient &client() { return testkit::StandInClient::Get(); }
+
+  // Language.ini beside the host executable; written with kHostTitle by SetUp. Empty content
+  // removes the file.
+  void WriteLanguageIni(const std::string &content);
+  // HKLM\<path>\LocalInput\WindowDisplayMode; value < 0 creates the key without the value.
+  void SetRegistryDisplayMode(const std::string &path, int value);
+  // The marker file that switches the diagnostic log on, and the log's content.
+  void EnableLog();
+  std::string ReadLog();
+
+  // LoadLibrary, VirtualChannelEntry (expected TRUE), connect.
+  void LoadAndConnect();
+  void Load();
+  void Unload();
+  // One agent message, delivered in chunks of at most 1600 bytes.
+  void Send(const std::string &message, size_t chunkSize = 1600);
+  // The messages the add-in sent, without line ends, and forgets them.
+  std::vector<std::string> TakeSent();
+
+  // A top-level window of this process titled kHostTitle, with an "ATL:" child and a plain child.
+  HWND CreateHostFrame(const char *title = nullptr);
+  HWND host() const { return host_; }
+  HWND atlChild() const { return atlChild_; }
+  HWND plainChild() const { return plainChild_; }
+  // Pumps this thread's queue and returns (and forgets) what reached the host frame window.
+  std::vector<HostMessage> TakeHostMessages();
+  // HELLO with the host frame in place.
+  void StartSession(int version = 2);
+
+  // The local window of the add-in's class with the given exact (UTF-16) text, or null.
+  static std::vector<HWND> LocalWindows();
+  static std::u16string WindowText(HWND hwnd);  // as stored (what the taskbar reads)
+
+  HWND host_ = nullptr;
+  HWND atlChild_ = nullptr;
+  HWND plainChild_ = nullptr;
+};
+
+// Pumps this thread's message queue, dispatching everything.
+void PumpMessages();
+
+// UTF-16 literals as the platform's wide strings.
+inline const WCHAR *W(const char16_t *s) { return reinterpret_cast<const WCHAR *>(s); }
+
+}  // namespace quorvtest
