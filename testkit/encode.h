@@ -46,8 +46,9 @@ struct IconParts {
   std::string color;
 };
 IconParts IconPartsFromImage(const Image &image);
-// Reads a .ico (the entry closest to the wanted size, 32 bpp or PNG-less BMP entries) or a .bmp
-// file. Returns false with a reason in *error.
+// Reads a .ico (the BMP-format entry closest to the wanted size: 32 bpp with alpha, or 1, 4, 8, 16,
+// 24 bpp shaped by the AND mask; PNG entries are skipped) or a .bmp file (BI_RGB or BI_BITFIELDS).
+// Returns false with a reason in *error.
 bool LoadImageFile(const std::string &path, int wantedSize, Image *image, std::string *error);
 
 // What an icon shows, read back with GetIconInfo and GetDIBits: the colour bitmap's pixels

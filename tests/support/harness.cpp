@@ -4,7 +4,9 @@
 #include <inspect.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -20,11 +22,12 @@ const char kLogFile[] = "c:\\vozuda.log";
 const char kFrameClass[] = "QuorvTestFrame";
 
 std::vector<HostMessage> g_hostMessages;
+std::vector<HostMessage> g_threadMessages;
 std::vector<std::string> g_registryKeys;
 
 LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message >= WM_USER && message < WM_USER + 0x100) {
-    g_hostMessages.push_back(HostMessage{message, wParam, lParam});
+    g_hostMessages.push_back(HostMessage{message, wParam, lParam, hwnd});
     return 0;
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -45,6 +48,7 @@ std::string LanguageIniPath() { return ExecutableDirectory() + "\\Language.ini";
 void PumpMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (!msg.hwnd && msg.message >= WM_USER) g_threadMessages.push_back(HostMessage{msg.message, msg.wParam, msg.lParam, nullptr});
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -59,6 +63,7 @@ void AddinTest::SetUp() {
   remove(kLogFile);
   WriteLanguageIni(std::string("[GLOBAL]\r\nAppName=") + kHostTitle + "\r\n");
   g_hostMessages.clear();
+  g_threadMessages.clear();
 }
 
 void AddinTest::TearDown() {
@@ -144,6 +149,16 @@ std::vector<std::string> AddinTest::TakeSent() {
   return sent;
 }
 
+std::vector<std::string> AddinTest::TakeSentPayloads() {
+  std::vector<std::string> payloads;
+  for (const std::string &text : TakeSent()) {
+    const size_t first = text.find(',');
+    const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
+    payloads.push_back(second == std::string::npos ? text : text.substr(0, first) + text.substr(second));
+  }
+  return payloads;
+}
+
 HWND AddinTest::CreateHostFrame(const char *title) {
   static bool registered = false;
   if (!registered) {
@@ -182,6 +197,13 @@ void AddinTest::StartSession(int version) {
   Send("HELLO,1," + std::to_string(version));
 }
 
+std::vector<HostMessage> AddinTest::TakeThreadMessages() {
+  PumpMessages();
+  std::vector<HostMessage> messages;
+  messages.swap(g_threadMessages);
+  return messages;
+}
+
 namespace {
 BOOL CALLBACK CollectLocal(HWND hwnd, LPARAM context) {
   char name[64] = {};
@@ -201,6 +223,48 @@ std::u16string AddinTest::WindowText(HWND hwnd) {
   WCHAR text[4096] = {};
   int n = InternalGetWindowText(hwnd, text, 4096);
   return std::u16string(reinterpret_cast<const char16_t *>(text), n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::vector<HWND> AddinTest::NewLocalWindows(const std::vector<HWND> &before) {
+  std::vector<HWND> made;
+  for (HWND hwnd : LocalWindows())
+    if (std::find(before.begin(), before.end(), hwnd) == before.end()) made.push_back(hwnd);
+  return made;
+}
+
+HWND AddinTest::CreateStrayLocalWindow() {
+  // The add-in registers its class without an instance handle, which makes it the program's.
+  return CreateWindowExA(0, "WTSHalvornDummy", "stray", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
+
+bool WindowRegionIs(HWND hwnd, const std::vector<testkit::Rect> &rects) {
+  HRGN actual = CreateRectRgn(0, 0, 0, 0), expected = CreateRectRgn(0, 0, 0, 0);
+  for (const testkit::Rect &r : rects) {
+    HRGN part = CreateRectRgn(r.left, r.top, r.right, r.bottom);
+    CombineRgn(expected, expected, part, RGN_OR);
+    DeleteObject(part);
+  }
+  const bool equal = GetWindowRgn(hwnd, actual) != ERROR && EqualRgn(actual, expected);
+  DeleteObject(actual);
+  DeleteObject(expected);
+  return equal;
+}
+
+void StartNewSecond() {
+#ifndef _WIN32
+  static int64_t clock = 1700000000;
+  winsim::SetCalendarTime(++clock);
+#else
+  const time_t start = time(nullptr);
+  while (time(nullptr) == start) Sleep(1);
+#endif
+}
+
+std::string HexId(uint32_t id) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(id));
+  return text;
 }
 
 }  // namespace quorvtest

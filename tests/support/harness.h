@@ -10,6 +10,7 @@
 #include "client.h"
 #include "encode.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct HostMessage {
   UINT message;
   WPARAM wParam;
   LPARAM lParam;
+  HWND hwnd;  // the window of the test frame class that received it
 };
 
 class AddinTest : public ::testing::Test {
@@ -49,6 +51,8 @@ class AddinTest : public ::testing::Test {
   void Send(const std::string &message, size_t chunkSize = 1600);
   // The messages the add-in sent, without line ends, and forgets them.
   std::vector<std::string> TakeSent();
+  // The same without the message counter: "KEYWORD,payload".
+  std::vector<std::string> TakeSentPayloads();
 
   // A top-level window of this process titled kHostTitle, with an "ATL:" child and a plain child.
   HWND CreateHostFrame(const char *title = nullptr);
@@ -57,12 +61,19 @@ class AddinTest : public ::testing::Test {
   HWND plainChild() const { return plainChild_; }
   // Pumps this thread's queue and returns (and forgets) what reached the host frame window.
   std::vector<HostMessage> TakeHostMessages();
+  // Pumps this thread's queue and returns (and forgets) the messages posted to the thread itself,
+  // with no window (what PostMessage to a null window does).
+  static std::vector<HostMessage> TakeThreadMessages();
   // HELLO with the host frame in place.
   void StartSession(int version = 2);
 
   // The local window of the add-in's class with the given exact (UTF-16) text, or null.
   static std::vector<HWND> LocalWindows();
   static std::u16string WindowText(HWND hwnd);  // as stored (what the taskbar reads)
+  // The local windows that are not in `before`, in enumeration order.
+  static std::vector<HWND> NewLocalWindows(const std::vector<HWND> &before);
+  // A window of the add-in's class that the add-in made no record for (the class must exist).
+  static HWND CreateStrayLocalWindow();
 
   HWND host_ = nullptr;
   HWND atlChild_ = nullptr;
@@ -71,6 +82,18 @@ class AddinTest : public ::testing::Test {
 
 // Pumps this thread's message queue, dispatching everything.
 void PumpMessages();
+
+// Whether the window's region is exactly the union of the rectangles; a window without a region
+// never is (an empty list asks for an empty region).
+bool WindowRegionIs(HWND hwnd, const std::vector<testkit::Rect> &rects);
+
+// Lets the calendar clock reach the start of a new second, so the events that follow fall in one
+// second: on winsim the fixed clock moves on by one second; under Wine this waits for the real
+// clock's next second to begin.
+void StartNewSecond();
+
+// "0x%08lx" of a value, as the add-in prints remote window ids.
+std::string HexId(uint32_t id);
 
 // UTF-16 literals as the platform's wide strings.
 inline const WCHAR *W(const char16_t *s) { return reinterpret_cast<const WCHAR *>(s); }

@@ -91,7 +91,7 @@ TEST(OnChannelData, ChunksOfTenTenAndFiveMakeOneMessageAndTheLogShowsIt) {
   ASSERT_NE(nullptr, marker);
   fclose(marker);
   remove("c:\\vozuda.log");
-  const std::string message = "ACK,0x1f,17,padding,xxxx";  // 25 bytes
+  const std::string message = "ACK,0x1f,17,padding,xxxxx";  // 25 bytes
   ASSERT_EQ(25u, message.size());
   OnChannelData(message.data(), 10, 25);
   OnChannelData(message.data() + 10, 10, 25);
