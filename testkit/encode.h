@@ -72,7 +72,7 @@ std::vector<std::string> IconMessages(const char *keyword, uint32_t messageNumbe
 
 // A notification record as the remote application filled it.
 struct NotifyRecord {
-  char charType = 'W';  // 'A' or 'W'
+  char charType = 'W';     // 'A' or 'W'
   uint32_t dwMessage = 0;  // NIM_ADD 0, NIM_MODIFY 1, NIM_DELETE 2
   uint32_t cbSize = 0;     // 0: the full size of the form (508 or 956)
   uint32_t hWnd = 0;

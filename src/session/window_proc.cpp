@@ -21,14 +21,19 @@ constexpr size_t kMaxProgramText = 1399;
 
 unsigned long Id(UINT32 remoteWnd) { return remoteWnd; }
 
+// Tells the host frame which local window is active. Before a session start has found the frame
+// there is no one to tell: a post to a null window would land in this thread's own queue.
+void PostActiveWindow(HWND local) {
+  if (HWND host = GetHostFrameWindow()) PostMessageA(host, WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(local), 0);
+}
+
 LRESULT OnFocus(HWND hwnd) {
   if (IsFocusEventRepeated(hwnd)) return 1;
   LogDebug("Received WM_SETFOCUS or WM_ACTIVATE\n");
-  const HWND host = GetHostFrameWindow();
-  PostMessageA(host, WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(hwnd), 0);
+  PostActiveWindow(hwnd);
   UINT32 remoteWnd = 0;
   if (FindWindowDataByLocalWindow(hwnd, &remoteWnd)) SendAgentMessage("FOCUS", "0x%08lx", Id(remoteWnd));
-  SetForegroundWindow(host);
+  SetForegroundWindow(GetHostFrameWindow());
   return 1;
 }
 
@@ -37,7 +42,7 @@ LRESULT OnDestroy(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   for (const auto &entry : GetWindowRegistry()) {
     const HWND other = entry.second->m_hWnd;
     if (!other || other == hwnd) continue;
-    PostMessageA(GetHostFrameWindow(), WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(other), 0);
+    PostActiveWindow(other);
     break;
   }
   // A destroyed window's handle may come back for a new window: its debounce starts afresh.

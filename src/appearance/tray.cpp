@@ -1,0 +1,173 @@
+// SYSTRAY: the agent reports each shell call of a remote application on the notification area as
+// a notification record, followed by the icon's parts when the record carries an icon. The record
+// is pointed at a local proxy window and the same call is made on the local desktop.
+#include "appearance/tray.h"
+
+#include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "appearance/gdi_handles.h"
+#include "appearance/icon.h"
+#include "appearance/payload.h"
+#include "channel/debug_log.h"
+#include "mirror/create.h"
+#include "mirror/window_data.h"
+#include "protocol/handlers.h"
+#include "session/host_messages.h"
+
+namespace {
+
+constexpr INT32 kRecordPart = -1;
+// A notification record's fields as a 32-bit application lays them out, the same in both forms.
+constexpr size_t kHWndOffset = 4;
+constexpr size_t kFlagsOffset = 12;
+constexpr size_t kCallbackOffset = 16;
+constexpr size_t kIconOffset = 20;
+// The record must reach past hIcon: those are the fields rewritten here.
+constexpr INT32 kMinRecordSize = 24;
+constexpr size_t kRecordHeaderSize = 5;  // CharType and dwMessage in front of the record
+
+// The pending record: the local copy of the remote record, waiting for its icon or the shell call.
+std::unique_ptr<unsigned char[]> pNotifyIconData;
+char CharType = 0;
+DWORD dwMessage = 0;
+// The assembly for notification icons; SETICON has its own.
+IconAssembly g_trayIconAssembly;
+
+UINT32 ReadU32(const unsigned char *p) {
+  return static_cast<UINT32>(p[0]) | (static_cast<UINT32>(p[1]) << 8) | (static_cast<UINT32>(p[2]) << 16) |
+         (static_cast<UINT32>(p[3]) << 24);
+}
+
+void WriteU32(unsigned char *p, UINT32 value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// The record stored under the owner window's id, made (with a hidden tool window) when the
+// registry has none. Null only when memory cannot be obtained.
+CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
+  if (CWindowData *found = FindWindowData(remoteWnd)) return found;
+  LogDebug("Can not find local window, create it!\n");
+  std::unique_ptr<CWindowData> record(new (std::nothrow) CWindowData);
+  if (!record) return nullptr;
+  record->m_remoteWnd = remoteWnd;
+  record->m_remoteParent = 0;
+  record->m_groupId = 0;
+  if (!AddWindowData(remoteWnd, record.get())) return nullptr;
+  CWindowData *proxy = record.release();  // the registry owns it now
+  CreateLocalWindow(proxy);
+  LogDebug("Create a local window:%.8X for remote window:%.8X\n",
+           static_cast<unsigned>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)), static_cast<unsigned>(remoteWnd));
+  ShowWindow(proxy->m_hWnd, SW_HIDE);
+  SetWindowLongA(proxy->m_hWnd, GWL_EXSTYLE, GetWindowLongA(proxy->m_hWnd, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+  ShowWindow(proxy->m_hWnd, SW_HIDE);
+  return proxy;
+}
+
+bool PendingRecordWantsIcon() {
+  const UINT32 flags = ReadU32(pNotifyIconData.get() + kFlagsOffset);
+  return (flags & NIF_ICON) != 0 && ReadU32(pNotifyIconData.get() + kIconOffset) != 0;
+}
+
+void ResetAfterFire() {
+  pNotifyIconData.reset();
+  CharType = 0;
+  dwMessage = 0;
+  g_trayIconAssembly.maskBits.clear();
+  g_trayIconAssembly.colorBits.clear();
+  g_trayIconAssembly.completedParts = 0;
+}
+
+int Fire(bool large) {
+  if (!pNotifyIconData) {
+    // An icon set with no record waiting for it: nothing to show it in.
+    ResetAfterFire();
+    return 0;
+  }
+  HICON icon = nullptr;
+  if (PendingRecordWantsIcon()) {
+    LogDebug(large ? "Now get large icon\n" : "Now get small icon\n");
+    icon = BuildIcon(g_trayIconAssembly);
+    WriteU32(pNotifyIconData.get() + kIconOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(icon)));
+  }
+  // The shell keeps its own copy of the icon; ours goes when the call returns.
+  UniqueIcon builtIcon(icon);
+  LogDebug("Now calling local Shell_NotifyIcon functions\n");
+  if (CharType == 'W')
+    Shell_NotifyIconW(dwMessage, reinterpret_cast<NOTIFYICONDATAW *>(pNotifyIconData.get()));
+  else
+    Shell_NotifyIconA(dwMessage, reinterpret_cast<NOTIFYICONDATAA *>(pNotifyIconData.get()));
+  ResetAfterFire();
+  return 1;
+}
+
+int OnNotifyRecord(CWindowData *proxy, bool large, const char *payload) {
+  const std::string bytes = UnpackPayloadString(payload != nullptr ? std::string_view(payload) : std::string_view());
+  if (bytes.size() < 9) {
+    LogDebug("Message length is to small!\n");
+    return 0;
+  }
+  const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
+  CharType = static_cast<char>(data[0]);
+  dwMessage = ReadU32(data + 1);
+  LogDebug("CharType=%c, dwMessage=%d\n", CharType, static_cast<int>(dwMessage));
+  if (CharType != 'W' && CharType != 'A') return 0;
+
+  const INT32 iNotifyDataSize = static_cast<INT32>(ReadU32(data + kRecordHeaderSize));
+  LogDebug("iNotifyDataSize = %d\n", static_cast<int>(iNotifyDataSize));
+  if (iNotifyDataSize < kMinRecordSize || static_cast<size_t>(iNotifyDataSize) > bytes.size() - kRecordHeaderSize)
+    return 0;
+
+  pNotifyIconData.reset();
+  // The shell reads a record whose cbSize it does not know as one of the first version's size,
+  // longer than the smallest records accepted here: the buffer always spans the whole structure,
+  // zero past the copied bytes, so no size the agent names makes the shell read past it.
+  const size_t structureSize = CharType == 'W' ? sizeof(NOTIFYICONDATAW) : sizeof(NOTIFYICONDATAA);
+  const size_t bufferSize = std::max(static_cast<size_t>(iNotifyDataSize), structureSize);
+  pNotifyIconData.reset(new (std::nothrow) unsigned char[bufferSize]());
+  if (!pNotifyIconData) {
+    LogDebug("New pNotifyIconData buffer failed!\n");
+    return 0;
+  }
+  unsigned char *record = pNotifyIconData.get();
+  std::memcpy(record, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize));
+  WriteU32(record + kHWndOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)));
+  if (ReadU32(record + kFlagsOffset) & NIF_MESSAGE) {
+    proxy->m_uTrayCallbackMsg = ReadU32(record + kCallbackOffset);
+    WriteU32(record + kCallbackOffset, WM_TRAYMESSAGE);
+  }
+  if (PendingRecordWantsIcon()) {
+    LogDebug("There is ICON data, wait for more data to come ...\n");
+    return 0;
+  }
+  return Fire(large);
+}
+
+}  // namespace
+
+int OnSysTray(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, const char *payload) {
+  try {
+    CWindowData *proxy = ChooseProxyRecord(remoteWnd);
+    if (proxy == nullptr) return 0;
+    if (partKind == kRecordPart) return OnNotifyRecord(proxy, large, payload);
+    if (!AddIconPart(g_trayIconAssembly, partKind, payload != nullptr ? std::string_view(payload) : std::string_view()))
+      return 0;
+    return Fire(large);
+  } catch (...) {
+    return 0;  // memory cannot be obtained: the message is dropped
+  }
+}
+
+void ResetTrayMirror() {
+  pNotifyIconData.reset();
+  CharType = 0;
+  dwMessage = 0;
+  g_trayIconAssembly = IconAssembly();
+}

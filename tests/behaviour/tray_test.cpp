@@ -1,0 +1,186 @@
+// SYSTRAY: remote notification icons mirrored into the local notification area through a hidden
+// proxy window, and clicks on them reported back to the agent.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+#ifndef _WIN32
+#include <inspect.h>
+#endif
+
+namespace quorvtest {
+namespace {
+
+constexpr UINT kNifMessage = 1, kNifIcon = 2, kNifTip = 4;
+constexpr UINT kTrayMessage = WM_USER + 14;
+
+testkit::NotifyRecord Record(char charType, uint32_t message, uint32_t uID, uint32_t flags, uint32_t callback = 0,
+                             uint32_t icon = 0, const char16_t *tip = u"") {
+  testkit::NotifyRecord r;
+  r.charType = charType;
+  r.dwMessage = message;
+  r.hWnd = 0xABCD;  // the remote window's handle, meaningless here
+  r.uID = uID;
+  r.uFlags = flags;
+  r.uCallbackMessage = callback;
+  r.hIcon = icon;
+  r.tip = tip;
+  return r;
+}
+
+class TrayTest : public AddinTest {
+ protected:
+  void SetUp() override {
+    AddinTest::SetUp();
+    EnableLog();
+    ASSERT_NO_FATAL_FAILURE(LoadAndConnect());
+    StartSession();
+    before_ = LocalWindows();
+  }
+  void SendBytes(const std::string &bytes) {
+    Send(testkit::Message({"SYSTRAY", "1", "0x500", "-1", "0", "0", "16", testkit::PackPayload(bytes)}));
+  }
+  void SendRecord(const testkit::NotifyRecord &record) { SendBytes(testkit::NotifyRecordBytes(record)); }
+  void SendIcon(int size, const testkit::Image &image, size_t pieceBytes = 4096) {
+    for (const std::string &m :
+         testkit::IconMessages("SYSTRAY", 2, 0x500, size, testkit::IconPartsFromImage(image), pieceBytes))
+      Send(m);
+  }
+  std::vector<HWND> NewWindows() {
+    std::vector<HWND> made;
+    for (HWND hwnd : LocalWindows())
+      if (std::find(before_.begin(), before_.end(), hwnd) == before_.end()) made.push_back(hwnd);
+    return made;
+  }
+  // How often the log holds the text, whatever line ends the C runtime wrote.
+  int LogCount(const std::string &text) {
+    std::string log = ReadLog();
+    log.erase(std::remove(log.begin(), log.end(), '\r'), log.end());
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  int ShellCalls() { return LogCount("Now calling local Shell_NotifyIcon functions\n"); }
+  // A click as the shell reports it (classic version): the WNDMSG the add-in sent after its
+  // SETCURSORPOS, from the window id on.
+  std::string Click(HWND proxy, UINT uID, UINT mouseMessage) {
+    TakeSent();
+#ifndef _WIN32
+    EXPECT_TRUE(winsim::ClickNotifyIcon(proxy, uID, mouseMessage));
+#else
+    SendMessageA(proxy, kTrayMessage, uID, mouseMessage);
+#endif
+    const std::vector<std::string> sent = TakeSent();
+    if (sent.size() != 2 || sent[0].rfind("SETCURSORPOS,", 0) != 0 || sent[1].rfind("WNDMSG,", 0) != 0)
+      return "unexpected messages: " + testing::PrintToString(sent);
+    return sent[1].substr(sent[1].find(",0x"));
+  }
+  std::vector<HWND> before_;
+};
+
+TEST_F(TrayTest, RecordsWithoutIconReachTheShellThroughOneProxyWindow) {
+  SendRecord(Record('W', 0 /* NIM_ADD */, 7, kNifMessage | kNifTip, 0x8001, 0, u"Remote clock \u00e9"));
+  EXPECT_EQ(ShellCalls(), 1);
+  const std::vector<HWND> made = NewWindows();
+  ASSERT_EQ(made.size(), 1u);
+  const HWND proxy = made[0];
+  EXPECT_FALSE(IsWindowVisible(proxy));
+  EXPECT_TRUE(GetWindowLongA(proxy, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  EXPECT_EQ(Click(proxy, 7, WM_LBUTTONUP), ",0x00000500,32769,7,514");
+
+  // A second icon of the owner, ANSI, NIF_ICON without an icon handle: at once, same proxy, whose
+  // callback is now this record's; a record without NIF_MESSAGE leaves that callback alone.
+  SendRecord(Record('A', 0, 8, kNifMessage | kNifIcon | kNifTip, 0x8002, 0, u"Volume"));
+  SendRecord(Record('W', 1 /* NIM_MODIFY */, 7, kNifTip, 0x9999, 0, u"Remote clock, later"));
+  EXPECT_EQ(ShellCalls(), 3);
+  EXPECT_EQ(NewWindows().size(), 1u);
+  EXPECT_EQ(Click(proxy, 7, WM_RBUTTONUP), ",0x00000500,32770,7,517");
+#ifndef _WIN32
+  std::vector<winsim::NotifyIconEntry> icons = winsim::NotifyIcons();
+  ASSERT_EQ(icons.size(), 2u);
+  for (const winsim::NotifyIconEntry &icon : icons) {
+    EXPECT_EQ(icon.hWnd, proxy);
+    EXPECT_EQ(icon.uCallbackMessage, kTrayMessage);
+    EXPECT_EQ(icon.hIcon, nullptr);
+  }
+  EXPECT_EQ(icons[0].tip, u"Remote clock, later");
+  EXPECT_EQ(icons[1].tip, u"Volume");
+#endif
+  // NIM_DELETE removes the local icon, not the proxy window.
+  SendRecord(Record('W', 2, 7, 0));
+  EXPECT_EQ(ShellCalls(), 4);
+  EXPECT_TRUE(IsWindow(proxy));
+#ifndef _WIN32
+  EXPECT_EQ(winsim::NotifyIcons().size(), 1u);
+#endif
+}
+
+TEST_F(TrayTest, IconPartsCompleteTheWaitingRecord) {
+  testkit::Image image{16, 16, {}};
+  for (uint32_t i = 0; i < 256; ++i) image.pixels.push_back(i % 5 ? 0xFF000000u | (i * 0x010203u) : 0);
+  SendRecord(Record('W', 0, 3, kNifMessage | kNifIcon, 0x8003, 0x1234));
+  EXPECT_EQ(LogCount("There is ICON data, wait for more data to come ...\n"), 1);
+  const std::vector<std::string> parts =
+      testkit::IconMessages("SYSTRAY", 2, 0x500, 16, testkit::IconPartsFromImage(image), 300);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(ShellCalls(), 0) << "called before the icon was complete, at part " << i << " of " << parts.size();
+    Send(parts[i]);
+  }
+  EXPECT_EQ(ShellCalls(), 1);
+  EXPECT_EQ(LogCount("Now get small icon\n"), 1);
+#ifndef _WIN32
+  ASSERT_EQ(winsim::NotifyIcons().size(), 1u);
+  testkit::IconPixels shown;
+  ASSERT_TRUE(testkit::ReadIconPixels(winsim::NotifyIcons()[0].hIcon, &shown));
+  EXPECT_EQ(testkit::CompareIconPixels(shown, image), "");
+  const size_t icons = winsim::LiveObjectCount(winsim::ObjectKind::Icon);
+#endif
+  // Field 6 of the message that completes the set picks the log line; the add-in's own icon goes
+  // after the call, only the shell's copy stays.
+  SendRecord(Record('W', 1, 3, kNifIcon, 0, 0x1234));
+  SendIcon(32, image);
+  EXPECT_EQ(LogCount("Now get large icon\n"), 1);
+  EXPECT_EQ(ShellCalls(), 2);
+#ifndef _WIN32
+  EXPECT_EQ(winsim::LiveObjectCount(winsim::ObjectKind::Icon), icons);
+#endif
+}
+
+TEST_F(TrayTest, BadRecordsAndStrayIconPartsReachNoShell) {
+  const std::string good = testkit::NotifyRecordBytes(Record('W', 0, 1, kNifMessage, 0x8001));
+  SendBytes(good.substr(0, 8));
+  EXPECT_EQ(LogCount("Message length is to small!\n"), 1);
+  SendBytes("X" + good.substr(1));
+  EXPECT_EQ(LogCount("CharType=X, dwMessage=0\n"), 1);
+  EXPECT_EQ(LogCount("iNotifyDataSize = "), 0);
+  for (int32_t size : {23, 3, -1, 957 /* one byte more than arrived */, INT32_MAX}) {
+    std::string bytes = good;
+    for (int i = 0; i < 4; ++i) bytes[5 + i] = static_cast<char>(static_cast<uint32_t>(size) >> (8 * i));
+    SendBytes(bytes);
+    EXPECT_EQ(LogCount("iNotifyDataSize = " + std::to_string(size) + "\n"), 1);
+  }
+  EXPECT_EQ(ShellCalls(), 0);
+
+  // A whole icon with no record waiting is dropped, and the next icon's parts start from nothing.
+  const testkit::Image image{16, 16, std::vector<uint32_t>(256, 0xFF336699)};
+  SendIcon(16, image);
+  EXPECT_EQ(ShellCalls(), 0);
+  SendRecord(Record('W', 0, 1, kNifMessage | kNifIcon, 0x8001, 0x77));
+  const std::vector<std::string> parts =
+      testkit::IconMessages("SYSTRAY", 2, 0x500, 16, testkit::IconPartsFromImage(image));
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(ShellCalls(), 0) << "fired early, at part " << i;
+    Send(parts[i]);
+  }
+  EXPECT_EQ(ShellCalls(), 1);
+  // The smallest record accepted ends with hIcon.
+  testkit::NotifyRecord shortest = Record('A', 0, 2, kNifMessage, 0x8001);
+  shortest.cbSize = 24;
+  SendRecord(shortest);
+  EXPECT_EQ(ShellCalls(), 2);
+}
+
+}  // namespace
+}  // namespace quorvtest
