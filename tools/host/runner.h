@@ -1,0 +1,70 @@
+// Plays steps (from a script, a diagnostic log or a listening socket) against the add-in on the
+// client thread: delivers agent messages, performs user actions through the UI thread, checks
+// expectations and keeps the transcript.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "script.h"
+#include "transcript.h"
+#include "ui.h"
+
+namespace host {
+
+struct RunOptions {
+  std::string shotsDir;       // where "shot" asks for screenshots; empty: shots are skipped
+  bool secondPacing = false;  // start each step in a calendar second of its own
+};
+
+// The name of a private message the host frame window receives, or null.
+const char *HostMessageName(UINT message);
+
+class Runner {
+ public:
+  Runner(Transcript &transcript, const RunOptions &options);
+
+  // Records a write of the add-in (any thread).
+  void OnWrite(std::string_view text, bool accepted);
+  // Runs one step. False when an expectation failed (the reason is in failure()).
+  bool Run(const Step &step);
+  const std::string &failure() const { return failure_; }
+
+  // Pumps, waits for the UI thread, writes the frame's private messages to the transcript.
+  void Settle();
+  // The final state of the frame and every local window, as '=' lines.
+  void WriteFinalState();
+  std::string WindowName(HWND hwnd) const;
+
+ private:
+  void Deliver(const Step &step, const std::string &message);
+  void TrackWindows(const std::string &message);
+  HWND LocalWindowOf(uint32_t id) const;
+  bool Fail(const Step &step, const std::string &reason);
+  bool Expect(const Step &step);
+  bool ExpectWindow(const Step &step);
+  bool ExpectFrame(const Step &step);
+  void Action(const Step &step);
+  void Shot(const Step &step);
+  void PaceToSecond();
+
+  Transcript &transcript_;
+  RunOptions options_;
+  std::string failure_;
+  size_t chunkSize_ = 1600;
+
+  std::mutex lock_;  // the add-in's writes come from its own thread
+  std::vector<std::string> sent_;
+  size_t sentChecked_ = 0;
+  std::vector<FrameMessage> hostMessages_;
+  size_t hostChecked_ = 0;
+
+  std::vector<LocalWindow> locals_;  // in the order they appeared
+  std::vector<LocalWindow> gone_;    // destroyed ones, for naming handles the add-in still posts
+};
+
+}  // namespace host

@@ -1,0 +1,400 @@
+#include "ui.h"
+
+#include <algorithm>
+
+namespace host {
+
+namespace {
+
+const char kFrameClass[] = "QuorvHostFrame";
+const char kViewClass[] = "ATL:QuorvRemoteView";  // the Remote Desktop control's class prefix
+const char kTaskbarClass[] = "QuorvHostTaskbar";
+const UINT WM_APP_RUN = WM_APP + 1;
+const int kTaskbarHeight = 34;
+
+struct Task {
+  const std::function<void()> *task;
+  HANDLE done;
+};
+
+bool HasCjk(const std::wstring &text) {
+  for (wchar_t c : text)
+    if ((c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) ||
+        (c >= 0xFF00 && c <= 0xFFEF))
+      return true;
+  return false;
+}
+
+int CALLBACK FontExists(const LOGFONTW *, const TEXTMETRICW *, DWORD, LPARAM found) {
+  *reinterpret_cast<bool *>(found) = true;
+  return 0;
+}
+
+// The first of the faces that is installed; Wine sees the system's fonts.
+HFONT MakeFont(std::initializer_list<const wchar_t *> faces, int height, int weight) {
+  HDC dc = GetDC(nullptr);
+  const wchar_t *chosen = L"Tahoma";
+  for (const wchar_t *face : faces) {
+    LOGFONTW probe = {};
+    probe.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(probe.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    EnumFontFamiliesExW(dc, &probe, FontExists, reinterpret_cast<LPARAM>(&found), 0);
+    if (found) {
+      chosen = face;
+      break;
+    }
+  }
+  ReleaseDC(nullptr, dc);
+  return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, chosen);
+}
+
+COLORREF Darker(COLORREF c, int percent) {
+  return RGB(GetRValue(c) * percent / 100, GetGValue(c) * percent / 100, GetBValue(c) * percent / 100);
+}
+
+void Fill(HDC dc, const RECT &r, COLORREF color) {
+  HBRUSH brush = CreateSolidBrush(color);
+  FillRect(dc, &r, brush);
+  DeleteObject(brush);
+}
+
+}  // namespace
+
+std::wstring Widen(const std::string &utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const std::wstring &wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void WaitPumping(HANDLE event, DWORD timeoutMs) {
+  const ULONGLONG end = timeoutMs == INFINITE ? 0 : GetTickCount64() + timeoutMs;
+  for (;;) {
+    PumpMessages();
+    DWORD wait = INFINITE;
+    if (timeoutMs != INFINITE) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= end) return;
+      wait = static_cast<DWORD>(end - now);
+    }
+    DWORD r = MsgWaitForMultipleObjects(event ? 1 : 0, event ? &event : nullptr, FALSE, wait, QS_ALLINPUT);
+    if (event && r == WAIT_OBJECT_0) {
+      PumpMessages();
+      return;
+    }
+  }
+}
+
+HostUi &HostUi::Get() {
+  static HostUi ui;
+  return ui;
+}
+
+bool HostUi::Create(const std::string &title, std::string *error) {
+  WNDCLASSA wc = {};
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.lpfnWndProc = FrameProc;
+  wc.lpszClassName = kFrameClass;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
+  wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+  RegisterClassA(&wc);
+  wc.lpfnWndProc = ViewProc;
+  wc.lpszClassName = kViewClass;
+  wc.hbrBackground = nullptr;
+  wc.hIcon = nullptr;
+  RegisterClassA(&wc);
+  wc.lpfnWndProc = TaskbarProc;
+  wc.lpszClassName = kTaskbarClass;
+  RegisterClassA(&wc);
+
+  font_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_NORMAL);
+  boldFont_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_BOLD);
+  cjkFont_ = MakeFont({L"WenQuanYi Micro Hei", L"Noto Sans CJK SC", L"Droid Sans Fallback", L"DejaVu Sans"}, 13,
+                      FW_NORMAL);
+
+  // The title is given in the ANSI code page, as the add-in compares it.
+  frame_ = CreateWindowExA(0, kFrameClass, title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 60, 40, 900, 640,
+                           nullptr, nullptr, wc.hInstance, nullptr);
+  if (!frame_) return *error = "cannot create the host frame window", false;
+  view_ = CreateWindowExA(0, kViewClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, frame_, nullptr, wc.hInstance,
+                          nullptr);
+  plain_ = CreateWindowExA(0, "STATIC", "quorv host: waiting for the agent's greeting",
+                           WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0, 100, 24, frame_, nullptr,
+                           wc.hInstance, nullptr);
+  if (!view_ || !plain_) return *error = "cannot create the host frame window's children", false;
+  SendMessageW(plain_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  SetWindowPos(plain_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  taskbar_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kTaskbarClass, "", WS_POPUP, 0, height - kTaskbarHeight,
+                             width, kTaskbarHeight, nullptr, nullptr, wc.hInstance, nullptr);
+  ShowWindow(frame_, SW_SHOW);
+  UpdateWindow(frame_);
+  if (taskbar_) {
+    ShowWindow(taskbar_, SW_SHOWNOACTIVATE);
+    SetTimer(taskbar_, 1, 250, nullptr);
+  }
+  return true;
+}
+
+void HostUi::RunLoop() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void HostUi::Quit() {
+  RunOnUi([this] {
+    if (taskbar_) DestroyWindow(taskbar_);
+    if (frame_) DestroyWindow(frame_);
+    taskbar_ = frame_ = nullptr;
+    PostQuitMessage(0);
+  });
+}
+
+void HostUi::RedrawAll() {
+  for (HWND hwnd : {frame_, taskbar_})
+    if (hwnd) RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void HostUi::RunOnUi(const std::function<void()> &task) {
+  if (!frame_) return;
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Task *t = new Task{&task, done};
+  if (!PostMessageA(frame_, WM_APP_RUN, 0, reinterpret_cast<LPARAM>(t))) {
+    delete t;
+    CloseHandle(done);
+    return;
+  }
+  WaitPumping(done);
+  CloseHandle(done);
+}
+
+std::vector<FrameMessage> HostUi::TakeMessages() {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<FrameMessage> out;
+  out.swap(messages_);
+  return out;
+}
+
+void HostUi::SetPicture(const PictureWindow &window) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = std::find_if(picture_.begin(), picture_.end(), [&](const PictureWindow &w) { return w.id == window.id; });
+    if (it != picture_.end()) picture_.erase(it);
+    picture_.push_back(window);  // the newest on top
+  }
+  if (view_) InvalidateRect(view_, nullptr, FALSE);
+}
+
+void HostUi::RemovePicture(uint32_t id) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    picture_.erase(std::remove_if(picture_.begin(), picture_.end(), [&](const PictureWindow &w) { return w.id == id; }),
+                   picture_.end());
+  }
+  if (view_) InvalidateRect(view_, nullptr, FALSE);
+}
+
+void HostUi::SetLocalWindows(const std::vector<LocalWindow> &windows) {
+  std::lock_guard<std::mutex> guard(lock_);
+  locals_ = windows;
+}
+
+LRESULT CALLBACK HostUi::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  HostUi &ui = Get();
+  switch (message) {
+    case WM_APP_RUN: {
+      Task *t = reinterpret_cast<Task *>(lParam);
+      (*t->task)();
+      SetEvent(t->done);
+      delete t;
+      return 0;
+    }
+    case WM_SIZE: {
+      RECT client;
+      GetClientRect(hwnd, &client);
+      if (ui.view_) MoveWindow(ui.view_, 0, 0, client.right, client.bottom, TRUE);
+      if (ui.plain_) MoveWindow(ui.plain_, 0, client.bottom - 24, client.right, 24, TRUE);
+      return 0;
+    }
+    case WM_CLOSE:
+      ui.closedByUser_ = true;
+      return 0;  // the client thread ends the session and quits
+    default:
+      break;
+  }
+  if (message >= WM_USER && message < WM_APP) {
+    if (message == WM_USER + 4) ui.activeLocal_ = reinterpret_cast<HWND>(wParam);
+    if (ui.taskbar_) InvalidateRect(ui.taskbar_, nullptr, FALSE);
+    std::lock_guard<std::mutex> guard(ui.lock_);
+    ui.messages_.push_back(FrameMessage{message, wParam, lParam});
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK HostUi::ViewProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ERASEBKGND) return 1;
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    Get().PaintView(dc);
+    EndPaint(hwnd, &ps);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void HostUi::PaintView(HDC target) {
+  RECT client;
+  GetClientRect(view_, &client);
+  // Painted off screen, then copied in one go: no flicker in screenshots.
+  HDC dc = CreateCompatibleDC(target);
+  HBITMAP bitmap = CreateCompatibleBitmap(target, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1));
+  HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+  Fill(dc, client, RGB(0x2B, 0x5B, 0x84));  // the remote desktop's background
+  // Picture coordinates are the frame window's, as the shapes are: shift by where the view's
+  // client area lies inside the frame window.
+  RECT frameRect, viewRect;
+  GetWindowRect(frame_, &frameRect);
+  GetWindowRect(view_, &viewRect);
+  const int dx = viewRect.left - frameRect.left, dy = viewRect.top - frameRect.top;
+  SetBkMode(dc, TRANSPARENT);
+  std::vector<PictureWindow> picture;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    picture = picture_;
+  }
+  for (const PictureWindow &w : picture) {
+    RECT r = {w.rect.left - dx, w.rect.top - dy, w.rect.right - dx, w.rect.bottom - dy};
+    Fill(dc, r, Darker(w.color, 45));
+    RECT body = {r.left + 2, r.top + 26, r.right - 2, r.bottom - 2};
+    Fill(dc, body, RGB(0xF4, 0xF4, 0xF0));
+    RECT caption = {r.left + 2, r.top + 2, r.right - 2, r.top + 26};
+    Fill(dc, caption, w.color);
+    HGDIOBJ oldFont = SelectObject(dc, HasCjk(w.title) ? cjkFont_ : boldFont_);
+    SetTextColor(dc, RGB(255, 255, 255));
+    RECT text = {caption.left + 8, caption.top, caption.right - 8, caption.bottom};
+    DrawTextW(dc, w.title.c_str(), static_cast<int>(w.title.size()), &text,
+              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    // A few lines of "content", so that the window looks like one.
+    SelectObject(dc, font_);
+    for (int y = body.top + 14, i = 0; y + 8 < body.bottom && i < 12; y += 18, ++i) {
+      RECT line = {body.left + 12, y, body.left + 12 + (body.right - body.left - 24) * (60 + (i * 37) % 40) / 100, y + 6};
+      Fill(dc, line, RGB(0xC8, 0xCC, 0xD4));
+    }
+    SelectObject(dc, oldFont);
+  }
+  BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+  SelectObject(dc, oldBitmap);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+}
+
+LRESULT CALLBACK HostUi::TaskbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  HostUi &ui = Get();
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_TIMER:
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
+    case WM_MOUSEACTIVATE:
+      return MA_NOACTIVATE;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+      ui.TaskbarClick(static_cast<short>(LOWORD(lParam)), message == WM_RBUTTONUP);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      ui.PaintTaskbar(dc);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+void HostUi::PaintTaskbar(HDC target) {
+  RECT client;
+  GetClientRect(taskbar_, &client);
+  HDC dc = CreateCompatibleDC(target);
+  HBITMAP bitmap = CreateCompatibleBitmap(target, std::max<LONG>(client.right, 1), client.bottom);
+  HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+  Fill(dc, client, RGB(0x20, 0x22, 0x28));
+  SetBkMode(dc, TRANSPARENT);
+  std::vector<LocalWindow> locals;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    locals = locals_;
+  }
+  std::vector<Button> buttons;
+  int x = 6;
+  for (const LocalWindow &local : locals) {
+    if (!IsWindow(local.hwnd) || !IsWindowVisible(local.hwnd)) continue;
+    if (GetWindowLongA(local.hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) continue;  // no taskbar button
+    wchar_t text[256] = {};
+    InternalGetWindowText(local.hwnd, text, 256);  // as stored, like a taskbar reads it
+    const std::wstring title = text;
+    const int width = 210;
+    RECT r = {x, 3, x + width, client.bottom - 3};
+    const bool active = local.hwnd == activeLocal_;
+    Fill(dc, r, active ? RGB(0x4A, 0x6F, 0xA8) : RGB(0x3A, 0x3E, 0x48));
+    DWORD_PTR icon = 0;
+    SendMessageTimeoutW(local.hwnd, WM_GETICON, ICON_SMALL, 0, SMTO_ABORTIFHUNG, 200, &icon);
+    if (!icon) SendMessageTimeoutW(local.hwnd, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, 200, &icon);
+    if (icon) DrawIconEx(dc, r.left + 6, r.top + (r.bottom - r.top - 16) / 2, reinterpret_cast<HICON>(icon), 16, 16, 0,
+                         nullptr, DI_NORMAL);
+    HGDIOBJ oldFont = SelectObject(dc, HasCjk(title) ? cjkFont_ : font_);
+    SetTextColor(dc, RGB(0xF0, 0xF0, 0xF0));
+    RECT textRect = {r.left + 28, r.top, r.right - 6, r.bottom};
+    const std::wstring shown = title.empty() ? L"(untitled)" : title;
+    DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &textRect,
+              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
+    buttons.push_back(Button{r.left, r.right, local.hwnd});
+    x += width + 4;
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    buttons_ = buttons;
+  }
+  BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+  SelectObject(dc, oldBitmap);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+}
+
+void HostUi::TaskbarClick(int x, bool right) {
+  HWND target = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Button &b : buttons_)
+      if (x >= b.left && x < b.right) target = b.hwnd;
+  }
+  if (target && onTaskbarClick) onTaskbarClick(target, right);
+}
+
+}  // namespace host

@@ -1,0 +1,105 @@
+// What the host application's UI thread owns: the host frame window with its Remote Desktop view
+// (a child of an "ATL:" class that paints the remote desktop) and an ordinary child, and a strip
+// along the bottom of the screen that shows the local windows as a taskbar would.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "script.h"
+
+namespace host {
+
+// A private message (WM_USER range) the host frame window received.
+struct FrameMessage {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+// One window of the remote desktop's picture, in host frame window coordinates.
+struct PictureWindow {
+  uint32_t id;
+  Rect rect;
+  std::wstring title;
+  COLORREF color;
+};
+
+// The add-in's local windows the host has seen, in the order they appeared.
+struct LocalWindow {
+  HWND hwnd;
+  uint32_t id;  // the remote window id it stands for (0: the session placeholder)
+};
+
+class HostUi {
+ public:
+  static HostUi &Get();
+
+  // On the UI thread: registers the classes, creates and shows the windows.
+  bool Create(const std::string &title, std::string *error);
+  // The UI thread's message loop; returns when Quit is called or the frame is closed.
+  void RunLoop();
+  void Quit();
+  // On the UI thread: paints every window now (before a screenshot).
+  void RedrawAll();
+  bool closedByUser() const { return closedByUser_; }
+
+  HWND frame() const { return frame_; }
+  HWND view() const { return view_; }
+  HWND plainChild() const { return plain_; }
+
+  // From another thread: runs task on the UI thread and waits for it, pumping the calling
+  // thread's messages meanwhile (the add-in's windows live there). Everything posted to the
+  // frame before the call has been handled when it returns.
+  void RunOnUi(const std::function<void()> &task);
+  // The private messages received since the last call.
+  std::vector<FrameMessage> TakeMessages();
+
+  void SetPicture(const PictureWindow &window);
+  void RemovePicture(uint32_t id);
+  // The local windows the taskbar strip shows (those visible and not tool windows).
+  void SetLocalWindows(const std::vector<LocalWindow> &windows);
+  void SetClientThread(DWORD threadId) { clientThread_ = threadId; }
+  // Called on the UI thread when the user clicks a taskbar button: (window, right button).
+  std::function<void(HWND, bool)> onTaskbarClick;
+
+ private:
+  HostUi() = default;
+  static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK TaskbarProc(HWND, UINT, WPARAM, LPARAM);
+  void PaintView(HDC dc);
+  void PaintTaskbar(HDC dc);
+  void TaskbarClick(int x, bool right);
+
+  HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
+  HFONT font_ = nullptr, cjkFont_ = nullptr, boldFont_ = nullptr;
+  DWORD clientThread_ = 0;
+  bool closedByUser_ = false;
+  HWND activeLocal_ = nullptr;
+
+  std::mutex lock_;  // guards everything below
+  std::vector<FrameMessage> messages_;
+  std::vector<PictureWindow> picture_;
+  std::vector<LocalWindow> locals_;
+  struct Button {
+    int left, right;
+    HWND hwnd;
+  };
+  std::vector<Button> buttons_;
+};
+
+// Pumps the calling thread's message queue until it is empty.
+void PumpMessages();
+// Waits for the event, dispatching the calling thread's messages meanwhile.
+void WaitPumping(HANDLE event, DWORD timeoutMs = INFINITE);
+
+std::wstring Widen(const std::string &utf8);
+std::string Narrow(const std::wstring &wide);
+
+}  // namespace host
