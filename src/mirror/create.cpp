@@ -15,6 +15,25 @@ const char kLocalWindowClass[] = "WTSHalvornDummy";
 constexpr UINT32 kToolWindowFlag = 2;
 
 bool g_classRegistered = false;
+// Set when registration found a class of this name left by an earlier load of the library whose
+// windows outlived it (unloaded from another thread): windows are then given this procedure
+// one by one.
+bool g_classStale = false;
+// A local window that could not be destroyed at unload: the class is made harmless through it.
+HWND g_survivor = nullptr;
+
+void RegisterLocalWindowClass() {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = LocalWindowProc;
+  windowClass.lpszClassName = kLocalWindowClass;
+  if (RegisterClassA(&windowClass) || GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return;
+  // The class outlived an earlier load of this library. Once its windows are gone it can be
+  // registered anew; until then it keeps the default procedure the unload gave it.
+  if (UnregisterClassA(kLocalWindowClass, nullptr) || UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr))) {
+    if (RegisterClassA(&windowClass)) return;
+  }
+  g_classStale = true;
+}
 
 void SetToolWindowStyle(HWND hwnd, bool tool) {
   LONG exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
@@ -26,15 +45,13 @@ void SetToolWindowStyle(HWND hwnd, bool tool) {
 
 void CreateLocalWindow(CWindowData *record) {
   if (!g_classRegistered) {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = LocalWindowProc;
-    windowClass.lpszClassName = kLocalWindowClass;
-    RegisterClassA(&windowClass);  // a failure shows as failing window creation; not retried
+    RegisterLocalWindowClass();  // another failure shows as failing window creation; not retried
     g_classRegistered = true;
   }
   if (!record->m_hWnd) {
     HWND hwnd = CreateWindowExA(0, kLocalWindowClass, record->m_strTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
                                 nullptr, nullptr, nullptr);
+    if (hwnd && g_classStale) SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(LocalWindowProc));
     BindLocalWindow(record, hwnd);
     // The window name above is the ANSI form; give the window the exact title.
     if (hwnd && !record->m_strTitleW.empty())
@@ -48,13 +65,21 @@ void DestroyLocalWindow(HWND hwnd) {
   if (DestroyWindow(hwnd) || !IsWindow(hwnd)) return;
   SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(DefWindowProcA));
   PostMessageA(hwnd, WM_CLOSE, 0, 0);
+  g_survivor = hwnd;
 }
 
 void UnregisterLocalWindowClass() {
   if (!g_classRegistered) return;
   // A class registered without an instance belongs to the program's module.
-  if (!UnregisterClassA(kLocalWindowClass, nullptr)) UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr));
+  const bool unregistered =
+      UnregisterClassA(kLocalWindowClass, nullptr) || UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr));
+  // Windows of another thread still use the class: point it at the default procedure, so no
+  // window made of it later calls into this library once it is unloaded.
+  if (!unregistered && g_survivor && IsWindow(g_survivor))
+    SetClassLongA(g_survivor, GCL_WNDPROC, reinterpret_cast<LONG>(DefWindowProcA));
+  g_survivor = nullptr;
   g_classRegistered = false;
+  g_classStale = false;
 }
 
 int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 flags) {

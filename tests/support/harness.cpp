@@ -48,7 +48,8 @@ std::string LanguageIniPath() { return ExecutableDirectory() + "\\Language.ini";
 void PumpMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (!msg.hwnd && msg.message >= WM_USER) g_threadMessages.push_back(HostMessage{msg.message, msg.wParam, msg.lParam, nullptr});
+    if (!msg.hwnd && msg.message >= WM_USER)
+      g_threadMessages.push_back(HostMessage{msg.message, msg.wParam, msg.lParam, nullptr});
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -107,8 +108,8 @@ void AddinTest::SetRegistryDisplayMode(const std::string &path, int value) {
                                            KEY_ALL_ACCESS, nullptr, &key, nullptr));
   if (value >= 0) {
     DWORD data = static_cast<DWORD>(value);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "WindowDisplayMode", 0, REG_DWORD, reinterpret_cast<BYTE *>(&data),
-                                            sizeof data));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, "WindowDisplayMode", 0, REG_DWORD, reinterpret_cast<BYTE *>(&data), sizeof data));
   }
   RegCloseKey(key);
 }
@@ -126,9 +127,7 @@ std::string AddinTest::ReadLog() {
   return content.str();
 }
 
-void AddinTest::Load() {
-  ASSERT_TRUE(client().Load()) << client().error();
-}
+void AddinTest::Load() { ASSERT_TRUE(client().Load()) << client().error(); }
 
 void AddinTest::LoadAndConnect() {
   ASSERT_NO_FATAL_FAILURE(Load());
@@ -253,8 +252,10 @@ bool WindowRegionIs(HWND hwnd, const std::vector<testkit::Rect> &rects) {
 
 void StartNewSecond() {
 #ifndef _WIN32
-  static int64_t clock = 1700000000;
-  winsim::SetCalendarTime(++clock);
+  // Onward from whatever the clock said last, real or fixed.
+  static int64_t clock = 0;
+  clock = std::max<int64_t>(clock, static_cast<int64_t>(time(nullptr))) + 1;
+  winsim::SetCalendarTime(clock);
 #else
   const time_t start = time(nullptr);
   while (time(nullptr) == start) Sleep(1);
