@@ -100,4 +100,5 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data,
                               DWORD dataSize);
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 }

@@ -185,6 +185,14 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return ERROR_SUCCESS;
 }
 
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  Registry &r = Reg();
+  std::lock_guard<std::mutex> guard(r.lock);
+  std::shared_ptr<Key> node = Resolve(r, key);
+  if (!node) return ERROR_INVALID_HANDLE;
+  return node->values.erase(valueName ? valueName : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
 LSTATUS WINAPI RegCloseKey(HKEY key) {
   Registry &r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
