@@ -10,6 +10,7 @@
 #include "session/settings.h"
 
 #include <atomic>
+#include <mutex>
 #include <cstring>
 
 namespace {
@@ -17,7 +18,11 @@ namespace {
 CHANNEL_ENTRY_POINTS g_entryPoints = {};
 LPVOID g_initHandle = nullptr;
 std::atomic<DWORD> g_openHandle{0};
-std::atomic<HANDLE> g_writeLock{nullptr};
+// The handle of "Local\WriteLock" is used only under g_writeLockUse: closed under a thread that
+// waits on it, the wait would go on and its release fail, leaving the mutex owned for good.
+std::mutex g_writeLockUse;
+HANDLE g_writeLock = nullptr;
+bool g_writeLockHeld = false;
 std::atomic<ChannelDataHandler> g_dataHandler{nullptr};
 
 char g_channelName[CHANNEL_NAME_LEN + 1] = "_quorv_";
@@ -44,10 +49,10 @@ void VCAPITYPE ChannelOpenEventProc(DWORD, UINT event, LPVOID data, UINT32 dataL
 
 void Connect(LPVOID initHandle) {
   // A reconnect keeps the handle of the first connect instead of opening (and leaking) another.
-  if (!g_writeLock.load()) {
-    HANDLE lock = CreateMutexA(nullptr, FALSE, kWriteLockName);
-    if (!lock) return;
-    g_writeLock.store(lock);
+  {
+    std::lock_guard<std::mutex> use(g_writeLockUse);
+    if (!g_writeLock) g_writeLock = CreateMutexA(nullptr, FALSE, kWriteLockName);
+    if (!g_writeLock) return;
   }
   if (!g_entryPoints.pVirtualChannelOpen) return;
   DWORD openHandle = 0;
@@ -58,7 +63,9 @@ void Connect(LPVOID initHandle) {
 }
 
 void CloseWriteLock() {
-  if (HANDLE lock = g_writeLock.exchange(nullptr)) CloseHandle(lock);
+  std::lock_guard<std::mutex> use(g_writeLockUse);
+  if (g_writeLock) CloseHandle(g_writeLock);
+  g_writeLock = nullptr;
 }
 
 void Terminate() {
@@ -89,7 +96,21 @@ void VCAPITYPE ChannelInitEventProc(LPVOID initHandle, UINT event, LPVOID, UINT)
 
 void SetChannelDataHandler(ChannelDataHandler handler) { g_dataHandler.store(handler); }
 DWORD ChannelOpenHandle() { return g_openHandle.load(); }
-HANDLE ChannelWriteLock() { return g_writeLock.load(); }
+
+void AcquireWriteLock() {
+  g_writeLockUse.lock();
+  if (g_writeLock) {
+    // An abandoned mutex (its owner, another instance, ended while holding it) is ours now too.
+    const DWORD result = WaitForSingleObject(g_writeLock, INFINITE);
+    g_writeLockHeld = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  }
+}
+
+void ReleaseWriteLock() {
+  if (g_writeLockHeld) ReleaseMutex(g_writeLock);
+  g_writeLockHeld = false;
+  g_writeLockUse.unlock();
+}
 PVIRTUALCHANNELWRITE ChannelWriteFunction() { return g_entryPoints.pVirtualChannelWrite; }
 
 extern "C" QUORV_EXPORT BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints) {

@@ -17,7 +17,12 @@ void SetChannelDataHandler(ChannelDataHandler handler);
 
 // State read by the write queue.
 DWORD ChannelOpenHandle();
-HANDLE ChannelWriteLock();
 PVIRTUALCHANNELWRITE ChannelWriteFunction();
+
+// The write lock "Local\WriteLock" around the pending-write list. Acquire takes it where it
+// exists (between connect and termination) and always excludes the other threads of this
+// process, so termination never closes the handle while a writer waits on it or holds it.
+void AcquireWriteLock();
+void ReleaseWriteLock();
 
 extern "C" QUORV_EXPORT BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints);

@@ -67,9 +67,7 @@ void WriteToChannel(const char *text) {
     return;
   }
 
-  HANDLE lock = ChannelWriteLock();
-  // No lock (the channel terminated since the check above): nothing is queued or sent.
-  if (!lock || WaitForSingleObject(lock, INFINITE) != WAIT_OBJECT_0) return;
+  AcquireWriteLock();
   bool queued = true;
   try {
     write->sequence = ++g_writeSequence;
@@ -78,7 +76,7 @@ void WriteToChannel(const char *text) {
   } catch (const std::bad_alloc &) {
     queued = false;
   }
-  ReleaseMutex(lock);
+  ReleaseWriteLock();
   if (!queued) return;
 
   LogDebug("%s", text);
@@ -93,28 +91,22 @@ void WriteToChannel(const char *text) {
 }
 
 void ReleasePendingWrite(void *userData) {
-  HANDLE lock = ChannelWriteLock();
-  if (lock) {
-    if (WaitForSingleObject(lock, INFINITE) != WAIT_OBJECT_0) return;
-    ReleaseLocked(userData);
-    ReleaseMutex(lock);
-  } else {
-    ReleaseLocked(userData);
-  }
+  AcquireWriteLock();
+  ReleaseLocked(userData);
+  ReleaseWriteLock();
 }
 
 void DestroyAllPendingWrites() {
-  HANDLE lock = ChannelWriteLock();
-  const bool locked = lock && WaitForSingleObject(lock, INFINITE) == WAIT_OBJECT_0;
+  AcquireWriteLock();
+  // Entries a writer is still handing to the client stay alive in its hands until the call returns.
   g_pendingWrites.clear();
   g_pendingCount = 0;
-  if (locked) ReleaseMutex(lock);
+  ReleaseWriteLock();
 }
 
 unsigned PendingWriteCount() {
-  HANDLE lock = ChannelWriteLock();
-  const bool locked = lock && WaitForSingleObject(lock, INFINITE) == WAIT_OBJECT_0;
-  unsigned count = g_pendingCount;
-  if (locked) ReleaseMutex(lock);
+  AcquireWriteLock();
+  const unsigned count = g_pendingCount;
+  ReleaseWriteLock();
   return count;
 }
