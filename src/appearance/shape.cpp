@@ -2,7 +2,10 @@
 // frame window down to the remote windows.
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
@@ -18,6 +21,11 @@ namespace {
 constexpr UINT32 kRegionHeaderSize = 32;  // RGNDATAHEADER
 constexpr UINT32 kRectangleSize = 16;     // RECT
 constexpr UINT32 kRectanglesType = 1;     // RDH_RECTANGLES
+// Most rectangles the accumulated shape may come to (4 MiB of region data). Regions are kept as
+// bands of rectangles, and a union or exclusive-or multiplies bands: a few thousand thin
+// horizontal strips and as many vertical ones, some kilobytes packed, would make a region of
+// hundreds of megabytes. A change whose result could pass this is refused before it is made.
+constexpr size_t kMaxShapeRectangles = size_t{1} << 18;
 
 UINT32 ReadU32(const unsigned char *p) {
   return static_cast<UINT32>(p[0]) | (static_cast<UINT32>(p[1]) << 8) | (static_cast<UINT32>(p[2]) << 16) |
@@ -32,14 +40,65 @@ bool IsWholeRegionData(const unsigned char *block, UINT32 length) {
   return ReadU32(block + 8) <= (length - kRegionHeaderSize) / kRectangleSize;
 }
 
-// The region the block describes, or null when the block is not a whole rectangle list or
-// ExtCreateRegion refuses it.
-HRGN RegionFromChange(std::string_view packedChange) {
+// The rectangles of a region, as GetRegionData lists them; false when they cannot be read.
+bool RegionRectangles(HRGN region, std::vector<RECT> *rects) {
+  const DWORD size = GetRegionData(region, 0, nullptr);
+  if (size < kRegionHeaderSize) return false;
+  std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[size]);
+  if (!data || GetRegionData(region, size, reinterpret_cast<RGNDATA *>(data.get())) != size) return false;
+  const UINT32 count = std::min<UINT32>(ReadU32(data.get() + 8), (size - kRegionHeaderSize) / kRectangleSize);
+  const RECT *first = reinterpret_cast<const RECT *>(data.get() + kRegionHeaderSize);
+  rects->insert(rects->end(), first, first + count);
+  return true;
+}
+
+// Whether combining the change's rectangles into the accumulated shape stays within the cap.
+// Cut at every top and bottom edge of both, the plane falls into elementary bands; in each, the
+// union or exclusive-or has at most as many rectangles as there are rectangles across that band.
+// Summing those counts bounds the result without making it.
+bool ChangeFitsTheShape(HRGN accumulated, const unsigned char *block) {
+  std::vector<RECT> rects;
+  const UINT32 count = ReadU32(block + 8);
+  if (count > kMaxShapeRectangles) return false;
+  if (accumulated && !RegionRectangles(accumulated, &rects)) return false;
+  const RECT *changed = reinterpret_cast<const RECT *>(block + kRegionHeaderSize);
+  rects.insert(rects.end(), changed, changed + count);
+  std::vector<LONG> edges;
+  edges.reserve(rects.size() * 2);
+  for (const RECT &r : rects) {
+    edges.push_back(r.top);
+    edges.push_back(r.bottom);
+  }
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+  size_t bound = 0;
+  for (const RECT &r : rects) {
+    if (r.left >= r.right || r.top >= r.bottom) continue;  // empty: adds nothing
+    const auto top = std::lower_bound(edges.begin(), edges.end(), r.top);
+    const auto bottom = std::lower_bound(top, edges.end(), r.bottom);
+    bound += static_cast<size_t>(bottom - top);
+    if (bound > kMaxShapeRectangles) return false;
+  }
+  return true;
+}
+
+// The region the block describes, or null when the block is not a whole rectangle list, could
+// make the accumulated shape too complex, or ExtCreateRegion refuses it.
+HRGN RegionFromChange(std::string_view packedChange, HRGN accumulated) {
   if (packedChange.empty() || packedChange.size() > 0x7FFFFFFFu) return nullptr;
   UINT32 length = 0;
   std::unique_ptr<unsigned char[]> block(
       UnpackPayload(packedChange.data(), static_cast<INT32>(packedChange.size()), &length));
   if (!block || !IsWholeRegionData(block.get(), length)) return nullptr;
+  try {
+    if (!ChangeFitsTheShape(accumulated, block.get())) {
+      LogDebug("Shape change of %u rectangles is too complex: ignored\n",
+               static_cast<unsigned>(ReadU32(block.get() + 8)));
+      return nullptr;
+    }
+  } catch (const std::bad_alloc &) {
+    return nullptr;  // memory cannot be obtained for the check: the change is dropped
+  }
   // new[] storage is aligned for any structure, so the block is read in place.
   return ExtCreateRegion(nullptr, length, reinterpret_cast<const RGNDATA *>(block.get()));
 }
@@ -55,7 +114,7 @@ int OnUpdateRgn(std::string_view packedChange) {
 
   const HRGN accumulated = AccumulatedShapeRegion();
   {
-    UniqueRegion change(RegionFromChange(packedChange));
+    UniqueRegion change(RegionFromChange(packedChange, accumulated));
     if (change && CombineRgn(accumulated, accumulated, change.get(), RGN_XOR) == ERROR)
       LogDebug("CombineRgn RGN_XOR failed, last error:%u!\n", static_cast<unsigned>(GetLastError()));
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 
 #include "appearance/gdi_handles.h"
@@ -27,6 +28,7 @@ namespace {
 constexpr INT32 kRecordPart = -1;
 // A notification record's fields as a 32-bit application lays them out, the same in both forms.
 constexpr size_t kHWndOffset = 4;
+constexpr size_t kIdOffset = 8;
 constexpr size_t kFlagsOffset = 12;
 constexpr size_t kCallbackOffset = 16;
 constexpr size_t kIconOffset = 20;
@@ -40,6 +42,10 @@ char CharType = 0;
 DWORD dwMessage = 0;
 // The assembly for notification icons; SETICON has its own.
 IconAssembly g_trayIconAssembly;
+// The icons this mirror has put in the local notification area, by proxy window and uID: a proxy
+// window that goes takes its icons along, as an application deletes its icons before its window
+// goes (the shell would otherwise keep them, dead, until the pointer passes over them).
+std::set<std::pair<HWND, UINT>> g_shownIcons;
 
 UINT32 ReadU32(const unsigned char *p) {
   return static_cast<UINT32>(p[0]) | (static_cast<UINT32>(p[1]) << 8) | (static_cast<UINT32>(p[2]) << 16) |
@@ -100,11 +106,16 @@ int Fire(bool large) {
   // The shell keeps its own copy of the icon; ours goes when the call returns.
   UniqueIcon builtIcon(icon);
   LogDebug("Now calling local Shell_NotifyIcon functions\n");
-  if (CharType == 'W')
-    Shell_NotifyIconW(dwMessage, reinterpret_cast<NOTIFYICONDATAW *>(pNotifyIconData.get()));
-  else
-    Shell_NotifyIconA(dwMessage, reinterpret_cast<NOTIFYICONDATAA *>(pNotifyIconData.get()));
+  const BOOL shown = CharType == 'W'
+                         ? Shell_NotifyIconW(dwMessage, reinterpret_cast<NOTIFYICONDATAW *>(pNotifyIconData.get()))
+                         : Shell_NotifyIconA(dwMessage, reinterpret_cast<NOTIFYICONDATAA *>(pNotifyIconData.get()));
+  const std::pair<HWND, UINT> key(
+      reinterpret_cast<HWND>(static_cast<UINT_PTR>(ReadU32(pNotifyIconData.get() + kHWndOffset))),
+      ReadU32(pNotifyIconData.get() + kIdOffset));
+  const DWORD message = dwMessage;
   ResetAfterFire();
+  if (shown && message == NIM_ADD) g_shownIcons.insert(key);
+  if (shown && message == NIM_DELETE) g_shownIcons.erase(key);
   return 1;
 }
 
@@ -165,7 +176,38 @@ int OnSysTray(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool l
   }
 }
 
+namespace {
+
+void DeleteNotifyIcon(HWND hwnd, UINT uID) {
+  NOTIFYICONDATAW data = {};
+  data.cbSize = sizeof data;
+  data.hWnd = hwnd;
+  data.uID = uID;
+  Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+}  // namespace
+
+void RemoveNotifyIconsOf(HWND hwnd) {
+  // A record still waiting for its icon names this window: shown later, it would give the shell
+  // an icon of a window that is gone (or of whatever window gets the handle next).
+  if (pNotifyIconData &&
+      ReadU32(pNotifyIconData.get() + kHWndOffset) == static_cast<UINT32>(reinterpret_cast<UINT_PTR>(hwnd))) {
+    pNotifyIconData.reset();
+    CharType = 0;
+    dwMessage = 0;
+  }
+  for (auto it = g_shownIcons.lower_bound({hwnd, 0}); it != g_shownIcons.end() && it->first == hwnd;) {
+    DeleteNotifyIcon(hwnd, it->second);
+    it = g_shownIcons.erase(it);
+  }
+}
+
 void ResetTrayMirror() {
+  // What is left after the windows went: icons given to the shell without a window (the owner's
+  // record had none).
+  for (const auto &[hwnd, uID] : g_shownIcons) DeleteNotifyIcon(hwnd, uID);
+  g_shownIcons.clear();
   pNotifyIconData.reset();
   CharType = 0;
   dwMessage = 0;

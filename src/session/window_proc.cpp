@@ -1,6 +1,7 @@
 // The window procedure of every local window: what the user does to them reaches the agent.
 #include "session/window_proc.h"
 
+#include "appearance/tray.h"
 #include "channel/debug_log.h"
 #include "channel/write_queue.h"
 #include "mirror/window_data.h"
@@ -47,6 +48,7 @@ LRESULT OnDestroy(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   }
   // A destroyed window's handle may come back for a new window: its debounce starts afresh.
   g_lastFocusEvent.erase(hwnd);
+  RemoveNotifyIconsOf(hwnd);
   return DefWindowProcA(hwnd, WM_DESTROY, wParam, lParam);
 }
 
