@@ -2,19 +2,19 @@
 
 #include "mirror/create.h"
 
-#include <set>
 #include <unordered_map>
 
 namespace {
 
 WindowRegistry g_registry;
-// Local window -> the ids of the records that have it, so the lookup by local window does not walk
-// the registry; the smallest id is the first record in registry order.
-std::unordered_map<HWND, std::set<UINT32>> g_byLocalWindow;
+// Local window -> the records that have it, by id, so the lookup by local window does not walk
+// the registry; the smallest id is the first record in registry order, and its record is at hand
+// without a second search.
+std::unordered_map<HWND, std::map<UINT32, CWindowData *>> g_byLocalWindow;
 HRGN g_accumulatedShape = nullptr;
 
-void Index(HWND hwnd, UINT32 id) {
-  if (hwnd) g_byLocalWindow[hwnd].insert(id);
+void Index(HWND hwnd, UINT32 id, CWindowData *record) {
+  if (hwnd) g_byLocalWindow[hwnd].emplace(id, record);
 }
 
 void Unindex(HWND hwnd, UINT32 id) {
@@ -72,7 +72,7 @@ CWindowData *FindWindowData(UINT32 remoteWnd) {
 
 bool AddWindowData(UINT32 remoteWnd, CWindowData *record) {
   if (!record || !g_registry.emplace(remoteWnd, record).second) return false;
-  Index(record->m_hWnd, remoteWnd);
+  Index(record->m_hWnd, remoteWnd, record);
   return true;
 }
 
@@ -81,7 +81,7 @@ void BindLocalWindow(CWindowData *record, HWND hwnd) {
   const bool registered = it != g_registry.end() && it->second == record;
   if (registered) Unindex(record->m_hWnd, record->m_remoteWnd);
   record->m_hWnd = hwnd;
-  if (registered) Index(hwnd, record->m_remoteWnd);
+  if (registered) Index(hwnd, record->m_remoteWnd, record);
 }
 
 WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry) {
@@ -93,11 +93,9 @@ CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd) {
   if (!hwnd) return nullptr;
   auto it = g_byLocalWindow.find(hwnd);
   if (it == g_byLocalWindow.end() || it->second.empty()) return nullptr;
-  const UINT32 id = *it->second.begin();
-  auto entry = g_registry.find(id);
-  if (entry == g_registry.end()) return nullptr;
-  if (remoteWnd) *remoteWnd = id;
-  return entry->second;
+  const auto first = it->second.begin();
+  if (remoteWnd) *remoteWnd = first->first;
+  return first->second;
 }
 
 void ResetWindowRegistry() {

@@ -14,6 +14,9 @@ namespace {
 // incompressible data is about 86 MiB of base64) and its fields. A longer one is skipped whole.
 constexpr UINT32 kMaxMessageSize = 96u * 1024 * 1024;
 
+// A buffer up to this size is always kept for the next message.
+constexpr size_t kKeptBufferSize = 64 * 1024;
+
 std::string g_accumulator;
 // Bytes of an oversized message still to skip, counted against the total the client announced.
 UINT32 g_skipped = 0;
@@ -201,7 +204,13 @@ void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
   }
   try {
     // The first chunk announces the total: take it at once, so a large message is copied once.
-    if (have == 0 && totalLength > g_accumulator.capacity()) g_accumulator.reserve(totalLength);
+    // A buffer kept from the last message is used again when the new one needs at least half of
+    // it (fresh pages cost more than the copy itself); otherwise it is given back first.
+    if (have == 0 && (totalLength > g_accumulator.capacity() ||
+                      (g_accumulator.capacity() > kKeptBufferSize && totalLength < g_accumulator.capacity() / 2))) {
+      std::string().swap(g_accumulator);
+      g_accumulator.reserve(totalLength);
+    }
     if (length) g_accumulator.append(static_cast<const char *>(data), length);
   } catch (const std::bad_alloc &) {
     LogDebug("Memory cannot be obtained for a message of %u bytes: skipped\n", static_cast<unsigned>(totalLength));
@@ -212,8 +221,8 @@ void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
   std::string message;
   message.swap(g_accumulator);
   Dispatch(message);
-  // Keep a moderate buffer for the next message; give a large one back.
-  if (message.capacity() <= 64 * 1024) {
+  // Keep the buffer for the next message, which gives a large one back unless it is as large.
+  if (g_accumulator.empty()) {
     message.clear();
     g_accumulator.swap(message);
   }

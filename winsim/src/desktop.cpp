@@ -45,10 +45,16 @@ void PaintNow(const std::vector<HWND> &windows) {
 
 }  // namespace
 
+std::set<HWND> &PaintCandidatesLocked() {
+  static std::set<HWND> *candidates = new std::set<HWND>;  // never destroyed, like the windows
+  return *candidates;
+}
+
 // Only visible windows collect an update region, as on Windows.
 void InvalidateLocked(Window *window, bool allChildren) {
   if (IsVisibleLocked(window->handle)) {
     window->needsPaint = true;
+    PaintCandidatesLocked().insert(window->handle);
     WakeThreadLocked(window->threadId);
   }
   if (!allChildren) return;
@@ -87,7 +93,7 @@ BOOL WINAPI RedrawWindow(HWND hwnd, const RECT *update, HRGN updateRegion, UINT 
         targets.push_back(hwnd);
       }
     } else {
-      targets = TopLevelLocked();  // the desktop: every top-level window
+      targets.assign(TopLevelLocked().begin(), TopLevelLocked().end());  // the desktop: every top-level window
     }
     bool children = (flags & RDW_ALLCHILDREN) || !hwnd;
     for (HWND target : targets) {

@@ -114,11 +114,22 @@ bool PeekLocked(MSG *msg, HWND filter, UINT low, UINT high, UINT flags) {
     return true;
   }
   if (InRange(WM_PAINT, low, high)) {
-    for (HWND hwnd : AllWindowsLocked()) {
+    // In handle order, as a walk of every window would find them; handles are never reused.
+    std::set<HWND> &candidates = PaintCandidatesLocked();
+    for (auto it = candidates.begin(); it != candidates.end();) {
+      const HWND hwnd = *it;
       Window *window = FindWindowLocked(hwnd);
-      if (!window->needsPaint || window->threadId != CurrentThread() || !MatchesWindow(hwnd, filter)) continue;
+      if (!window || !window->needsPaint) {
+        it = candidates.erase(it);
+        continue;
+      }
+      if (window->threadId != CurrentThread() || !MatchesWindow(hwnd, filter)) {
+        ++it;
+        continue;
+      }
       if (!IsVisibleLocked(hwnd)) {
         window->needsPaint = false;
+        it = candidates.erase(it);
         continue;
       }
       *msg = {};

@@ -52,7 +52,7 @@ struct State {
   State();
   std::vector<std::unique_ptr<WindowClass>> classes;
   std::map<HWND, std::unique_ptr<Window>> windows;
-  std::vector<HWND> topLevel;  // z-order, top first
+  ZOrder topLevel;  // z-order, top first
   ATOM nextAtom = 0xC000;
 };
 
@@ -217,6 +217,7 @@ HWND CreateWindowCommon(const CreateArguments &args, std::u16string_view classNa
                       (parent ? 0 : (args.exStyle & WS_EX_TOPMOST));
     window->parent = parent;
     window->owner = owner;
+    if (Window *ownerWindow = owner ? FindWindowLocked(owner) : nullptr) ++ownerWindow->ownedCount;
     window->rect = {args.x, args.y, args.x + std::max(args.width, 0), args.y + std::max(args.height, 0)};
     window->normalRect = window->rect;
     window->proc = cls->proc;
@@ -294,7 +295,7 @@ void SendDestroyMessages(HWND hwnd) {
     Guard guard(Lock());
     Window *window = FindWindowLocked(hwnd);
     if (!window) return;
-    children = window->children;
+    children.assign(window->children.begin(), window->children.end());
   }
   for (HWND child : children)
     if (IsWindow(child)) SendDestroyMessages(child);
@@ -307,7 +308,7 @@ void FreeWindow(HWND hwnd) {
     Guard guard(Lock());
     Window *window = FindWindowLocked(hwnd);
     if (!window) return;
-    children = window->children;
+    children.assign(window->children.begin(), window->children.end());
   }
   for (HWND child : children) FreeWindow(child);
   SendMessageInternal(hwnd, WM_NCDESTROY, 0, 0, false);
@@ -315,9 +316,12 @@ void FreeWindow(HWND hwnd) {
   Window *window = FindWindowLocked(hwnd);
   if (!window) return;
   auto &siblings = SiblingsLocked(window);
-  siblings.erase(std::remove(siblings.begin(), siblings.end(), hwnd), siblings.end());
-  for (auto &entry : S().windows)
-    if (entry.second->owner == hwnd) entry.second->owner = nullptr;
+  auto position = std::find(siblings.begin(), siblings.end(), hwnd);
+  if (position != siblings.end()) siblings.erase(position);
+  if (window->ownedCount > 0)
+    for (auto &entry : S().windows)
+      if (entry.second->owner == hwnd) entry.second->owner = nullptr;
+  if (Window *owner = window->owner ? FindWindowLocked(window->owner) : nullptr) --owner->ownedCount;
   DestroyWindowRegionLocked(window);
   ForgetWindowLocked(hwnd);
   DropPostedMessagesLocked(hwnd);
@@ -332,9 +336,9 @@ Window *FindWindowLocked(HWND hwnd) {
   return it == S().windows.end() ? nullptr : it->second.get();
 }
 
-std::vector<HWND> &TopLevelLocked() { return S().topLevel; }
+ZOrder &TopLevelLocked() { return S().topLevel; }
 
-std::vector<HWND> &SiblingsLocked(Window *window) {
+ZOrder &SiblingsLocked(Window *window) {
   if (window->parent)
     if (Window *parent = FindWindowLocked(window->parent)) return parent->children;
   return S().topLevel;
@@ -551,6 +555,8 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
       HWND owned = nullptr;
       {
         Guard guard(Lock());
+        Window *self = FindWindowLocked(hwnd);
+        if (!self || self->ownedCount == 0) break;
         for (HWND candidate : S().topLevel) {
           Window *w = FindWindowLocked(candidate);
           if (!w || w->owner != hwnd) continue;
@@ -559,6 +565,7 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
             break;
           }
           w->owner = nullptr;
+          --self->ownedCount;
         }
       }
       if (!owned) break;

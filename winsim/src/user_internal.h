@@ -6,8 +6,10 @@
 
 #include <pixman.h>
 
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +32,10 @@ std::u16string FromAnsi(std::string_view text);
 size_t WideLength(const WCHAR *text);
 
 // ---- windows ------------------------------------------------------------------------------------
+// A z-order list, top first. A deque, so that raising a window to the top of a long list, or
+// removing one near the top, moves few handles.
+using ZOrder = std::deque<HWND>;
+
 struct WindowClass {
   std::u16string name;
   ATOM atom = 0;
@@ -50,9 +56,9 @@ struct Window {
   DWORD exStyle = 0;
   HWND parent = nullptr;  // null for a top-level window
   HWND owner = nullptr;
-  std::vector<HWND> children;  // z-order, top first
-  RECT rect = {};              // relative to the parent's client area (screen for top-level windows)
-  RECT normalRect = {};        // the rectangle to restore after a maximize
+  ZOrder children;       // z-order, top first
+  RECT rect = {};        // relative to the parent's client area (screen for top-level windows)
+  RECT normalRect = {};  // the rectangle to restore after a maximize
   std::u16string text;
   WNDPROC proc = nullptr;
   bool ansi = true;
@@ -68,12 +74,14 @@ struct Window {
   HINSTANCE instance = nullptr;
   std::vector<BYTE> extra;
   bool needsPaint = false;
+  bool linked = false;  // in its z-order list
+  int ownedCount = 0;   // windows whose owner this is: none spares destruction a walk of every window
 };
 
 // All of these expect the lock to be held.
 Window *FindWindowLocked(HWND hwnd);
-std::vector<HWND> &SiblingsLocked(Window *window);  // the z-order list the window is in
-std::vector<HWND> &TopLevelLocked();
+ZOrder &SiblingsLocked(Window *window);  // the z-order list the window is in
+ZOrder &TopLevelLocked();
 HWND RootLocked(HWND hwnd);  // the top-level ancestor
 bool IsVisibleLocked(HWND hwnd);
 std::vector<HWND> AllWindowsLocked();
@@ -106,6 +114,10 @@ HWND ActiveWindowLocked();
 HWND FocusWindowLocked();
 void LinkWindowLocked(Window *window, HWND insertAfter);
 void InvalidateLocked(Window *window, bool allChildren);
+// Every window that may need painting, in handle order: a window is added when it is invalidated
+// and dropped by the search for WM_PAINT once it needs none, so that search does not walk every
+// window.
+std::set<HWND> &PaintCandidatesLocked();
 void DestroyWindowRegionLocked(Window *window);
 bool BeginPaintLocked(Window *window);
 

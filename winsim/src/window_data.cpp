@@ -389,7 +389,7 @@ BOOL WINAPI EnumWindows(WNDENUMPROC proc, LPARAM param) {
   std::vector<HWND> snapshot;
   {
     Guard guard(Lock());
-    snapshot = TopLevelLocked();
+    snapshot.assign(TopLevelLocked().begin(), TopLevelLocked().end());
   }
   for (HWND hwnd : snapshot) {
     if (!IsWindow(hwnd)) continue;

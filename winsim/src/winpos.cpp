@@ -63,8 +63,10 @@ void ForgetWindowLocked(HWND hwnd) {
 void LinkWindowLocked(Window *window, HWND insertAfter) {
   HWND hwnd = window->handle;
   auto &list = SiblingsLocked(window);
-  auto position = std::find(list.begin(), list.end(), hwnd);
+  // A window being created is in no list yet: no need to look for it in a long one.
+  auto position = window->linked ? std::find(list.begin(), list.end(), hwnd) : list.end();
   bool linked = position != list.end();
+  window->linked = true;
   if (insertAfter == HWND_NOTOPMOST) {
     if (!(window->exStyle & WS_EX_TOPMOST) && linked) return;
     window->exStyle &= ~static_cast<DWORD>(WS_EX_TOPMOST);

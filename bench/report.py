@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Reads the native benchmark results (Google Benchmark JSON, with median aggregates) and the Wine
+session run's output, and prints one table: each figure beside its peer, the ratio, the target and
+whether it is met.
+
+    report.py RESULTS.json [WINE-OUTPUT.txt]
+"""
+import json
+import re
+import sys
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    medians = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        name = b["run_name"] if "run_name" in b else b["name"]
+        # Manual-time figures are wall-clock by nature; every other figure is the process's CPU
+        # time, which a busy shared machine disturbs less.
+        manual = name.endswith("/manual_time")
+        seconds = (b["real_time"] if manual else b["cpu_time"]) * {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+        if b.get("error_occurred"):
+            seconds = None
+        entry = {"s": seconds, "counters": b}
+        if b.get("run_type") == "aggregate" or name not in medians:
+            medians[name.replace("/manual_time", "")] = entry
+    context = dict(data.get("context", {}))
+    if data["benchmarks"]:
+        context["repetitions"] = data["benchmarks"][0].get("repetitions", 1)
+    return context, medians
+
+
+def fmt_time(s):
+    if s is None:
+        return "n/a"
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6), ("ns", 1e-9)):
+        if s >= scale or unit == "ns":
+            return "%.3g %s" % (s / scale, unit)
+
+
+def main():
+    context, m = load(sys.argv[1])
+    wine = None
+    if len(sys.argv) > 2:
+        try:
+            text = open(sys.argv[2]).read()
+            found = re.search(r"session_messages_per_second (\d+)", text)
+            wine = float(found.group(1)) if found else None
+        except OSError:
+            wine = None
+
+    def t(name):
+        e = m.get(name)
+        return e["s"] if e else None
+
+    rows = []  # figure, ours, peer name, peer figure, ratio text, target text, met
+
+    def row(figure, ours, peer, peerfig, ratio, target, ok):
+        rows.append((figure, ours, peer, peerfig, ratio, target, ok))
+
+    def ratio(a, b):
+        return None if a is None or b is None or b == 0 else a / b
+
+    def met(value, limit, at_least):
+        if value is None:
+            return "n/a"
+        return "met" if (value >= limit if at_least else value <= limit) else "NOT met"
+
+    mib = 1 << 20
+
+    def speed(s, size):
+        return "" if s is None else " (%.0f MB/s)" % (size / s / 1e6)
+
+    # 1. base64 decoding
+    ours = t("BM_Base64Decode_Clean")
+    peers = {"EVP_DecodeBlock": t("BM_OpenSSL_EVP_DecodeBlock_Clean"), "g_base64_decode": t("BM_GLib_g_base64_decode_Clean")}
+    best = min((v, k) for k, v in peers.items() if v is not None) if any(peers.values()) else (None, "n/a")
+    for k, v in peers.items():
+        row("Base64Decode, 1 MiB clean", "", k, fmt_time(v) + speed(v, mib), "%.2fx" % ratio(v, ours) if ratio(v, ours) else "n/a", "", "")
+    r = ratio(best[0], ours)
+    row("Base64Decode, 1 MiB clean", fmt_time(ours) + speed(ours, mib), "fastest: " + best[1], fmt_time(best[0]),
+        "%.2fx as fast" % r if r else "n/a", ">= 1.5x", met(r, 1.5, True))
+    ours = t("BM_Base64Decode_Lines")
+    peer = t("BM_OpenSSL_EVP_DecodeUpdate_Lines")
+    r = ratio(peer, ours)
+    row("Base64Decode, 1 MiB in 76-char CRLF lines", fmt_time(ours) + speed(ours, mib), "EVP_DecodeUpdate",
+        fmt_time(peer), "%.2fx as fast" % r if r else "n/a", ">= 2x", met(r, 2.0, True))
+
+    # 2. unpacking
+    ours = t("BM_UnpackPayload_Region")
+    decoders = {"Base64Decode": t("BM_Base64Decode_Region"), "EVP_DecodeBlock": t("BM_OpenSSL_EVP_DecodeBlock_Region"),
+                "g_base64_decode": t("BM_GLib_g_base64_decode_Region")}
+    best = min((v, k) for k, v in decoders.items() if v is not None)
+    inflate = t("BM_Zlib_uncompress_Region")
+    limit = best[0] + inflate if inflate is not None else None
+    r = ratio(ours, limit)
+    row("UnpackPayload, 1 MiB region payload", fmt_time(ours), "%s + uncompress" % best[1],
+        "%s + %s = %s" % (fmt_time(best[0]), fmt_time(inflate), fmt_time(limit)), "%.3fx the sum" % r if r else "n/a",
+        "<= 1.15x", met(r, 1.15, False))
+
+    # 3. message assembly
+    for size, label in ((16 * mib, "16 MiB"),):
+        ours = t("BM_OnChannelData/%d" % size)
+        peer = t("BM_CopyChunks/%d" % size)
+        fresh = t("BM_CopyChunksFreshBuffer/%d" % size)
+        r = ratio(ours, peer)
+        row("OnChannelData, %s in 1600-byte chunks" % label, fmt_time(ours), "copy into a buffer allocated once",
+            fmt_time(peer), "%.2fx" % r if r else "n/a", "<= 1.5x", met(r, 1.5, False))
+        rf = ratio(ours, fresh)
+        row("OnChannelData, %s in 1600-byte chunks" % label, "", "copy into a fresh buffer per message",
+            fmt_time(fresh), "%.2fx" % rf if rf else "n/a", "(reference)", "")
+    per = {}
+    for size in (1 * mib, 16 * mib, 64 * mib):
+        for name in ("BM_OnChannelData", "BM_CopyChunks", "BM_CopyChunksFreshBuffer"):
+            s = t("%s/%d" % (name, size))
+            per[(name, size)] = None if s is None else s / size
+    a, b = per[("BM_OnChannelData", 64 * mib)], per[("BM_OnChannelData", 1 * mib)]
+    r = ratio(a, b)
+    row("OnChannelData, time per byte at 64 MiB vs 1 MiB", "%.3g ns/B vs %.3g ns/B" % (a * 1e9, b * 1e9) if r else "n/a",
+        "", "", "%.2fx" % r if r else "n/a", "<= 1.2x", met(r, 1.2, False))
+    for name, label in (("BM_CopyChunks", "copy, buffer allocated once"), ("BM_CopyChunksFreshBuffer", "copy, fresh buffer")):
+        a2, b2 = per[(name, 64 * mib)], per[(name, 1 * mib)]
+        r2 = ratio(a2, b2)
+        row("  the same for the limit: " + label, "", "", "%.3g ns/B vs %.3g ns/B" % (a2 * 1e9, b2 * 1e9) if r2 else "n/a",
+            "%.2fx" % r2 if r2 else "n/a", "(reference)", "")
+
+    # 4. scale
+    for name, label in (("BM_Registry_FocusLookup", "focus lookup by local window"), ("BM_Registry_Create", "CREATE"),
+                        ("BM_Registry_Destroy", "DESTROY")):
+        small, middle, large = t("%s/10" % name), t("%s/1000" % name), t("%s/100000" % name)
+        r = ratio(large, small)
+        row("%s, per message, 100,000 windows" % label, fmt_time(large), "the same with 10 (1,000)",
+            "%s (%s)" % (fmt_time(small), fmt_time(middle)), "%.2fx" % r if r else "n/a", "<= 3x", met(r, 3.0, False))
+
+    # 5. a whole session
+    e = m.get("BM_Session_Demo")
+    native = None
+    if e and e["s"]:
+        native = e["counters"].get("items_per_second")
+        count = int(e["counters"].get("messages", 0))
+    row("recorded demo session, winsim (%s messages)" % (count if e else "?"),
+        "%.0f messages/s" % native if native else "n/a", "the same under Wine, real DLL",
+        "%.0f messages/s" % wine if wine else "not run", "%.2fx" % (native / wine) if native and wine else "n/a",
+        "(reported)", "")
+
+    # 6. logging off
+    ours = t("BM_LogDebug_Off")
+    peer = t("BM_Format_Record")
+    row("LogDebug with logging off, per call", fmt_time(ours), "formatting the record alone", fmt_time(peer),
+        "%.4fx" % ratio(ours, peer) if ratio(ours, peer) else "n/a", "<= 5 ns", met(ours * 1e9 if ours else None, 5.0, False))
+
+    headers = ("figure", "ours", "peer", "peer figure", "ratio", "target", "")
+    widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(7)]
+    line = lambda r: "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+    print(line(headers))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
+    print()
+    print("medians of %s repetitions; CPU time of the process except the CREATE/DESTROY figures (wall clock)"
+          % context.get("repetitions", "?"))
+
+
+if __name__ == "__main__":
+    main()
