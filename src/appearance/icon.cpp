@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "appearance/bytes.h"
 #include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
 #include "mirror/window_data.h"
@@ -36,11 +37,6 @@ void AppendBits(std::string &bits, const std::string &piece) {
   bits.append(piece, 0, kMaxBitsSize - bits.size());
 }
 
-INT32 ReadI32(const unsigned char *p) {
-  UINT32 v = static_cast<UINT32>(p[0]) | (static_cast<UINT32>(p[1]) << 8) | (static_cast<UINT32>(p[2]) << 16) |
-             (static_cast<UINT32>(p[3]) << 24);
-  return static_cast<INT32>(v);
-}
 
 // The byte count one bitmap of the header's format takes, or 0 when the header describes a
 // format the assembly cannot carry (only the header and one zero colour entry travel).

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "appearance/bytes.h"
 #include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
 #include "channel/debug_log.h"
@@ -27,10 +28,6 @@ constexpr UINT32 kRectanglesType = 1;     // RDH_RECTANGLES
 // hundreds of megabytes. A change whose result could pass this is refused before it is made.
 constexpr size_t kMaxShapeRectangles = size_t{1} << 18;
 
-UINT32 ReadU32(const unsigned char *p) {
-  return static_cast<UINT32>(p[0]) | (static_cast<UINT32>(p[1]) << 8) | (static_cast<UINT32>(p[2]) << 16) |
-         (static_cast<UINT32>(p[3]) << 24);
-}
 
 // ExtCreateRegion reads as many rectangles as the header counts, whatever size it is given, so
 // the block must be checked to hold them all before it gets there.

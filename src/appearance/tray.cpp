@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "appearance/bytes.h"
 #include "appearance/gdi_handles.h"
 #include "appearance/icon.h"
 #include "appearance/payload.h"
@@ -47,14 +48,7 @@ IconAssembly g_trayIconAssembly;
 // goes (the shell would otherwise keep them, dead, until the pointer passes over them).
 std::set<std::pair<HWND, UINT>> g_shownIcons;
 
-UINT32 ReadU32(const unsigned char *p) {
-  return static_cast<UINT32>(p[0]) | (static_cast<UINT32>(p[1]) << 8) | (static_cast<UINT32>(p[2]) << 16) |
-         (static_cast<UINT32>(p[3]) << 24);
-}
 
-void WriteU32(unsigned char *p, UINT32 value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 // The record stored under the owner window's id, made (with a hidden tool window) when the
 // registry has none. Null only when memory cannot be obtained.
