@@ -25,7 +25,7 @@ HWND HostFrame();
 // One agent message in chunks of at most chunkSize bytes, as the client delivers it.
 void Deliver(std::string_view message, size_t chunkSize = 1600);
 // Runs what was posted to this thread's windows (the host frame's notifications, the add-in's own
-// posts), as the host's message loop does.
+// posts), as the host's message loop does, and forgets what the add-in wrote.
 void Pump();
 
 // The agent messages of an agent script (icons expanded into their parts), in order. baseDir is

@@ -25,8 +25,9 @@ def load(path):
         if b.get("error_occurred"):
             seconds = None
         entry = {"s": seconds, "counters": b}
-        if b.get("run_type") == "aggregate" or name not in medians:
-            medians[name.replace("/manual_time", "")] = entry
+        key = re.sub(r"/iterations:\d+", "", name.replace("/manual_time", ""))
+        if b.get("run_type") == "aggregate" or key not in medians:
+            medians[key] = entry
     context = dict(data.get("context", {}))
     if data["benchmarks"]:
         context["repetitions"] = data["benchmarks"][0].get("repetitions", 1)
