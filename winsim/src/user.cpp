@@ -448,7 +448,12 @@ BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE instance) {
   return UnregisterClassCommon(className, 0, instance);
 }
 
-BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndClass) {
+extern "C++" {
+namespace {
+
+// GetClassInfoA and GetClassInfoW differ only in the name's form and the structure they fill.
+template <typename Char, typename WndClass>
+BOOL GetClassInfoCommon(HINSTANCE instance, const Char *className, WndClass *wndClass, const std::u16string &name) {
   if (!className || !wndClass) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -456,7 +461,7 @@ BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndC
   Guard guard(Lock());
   WindowClass *cls = IsAtom(className)
                          ? ClassInfoLocked(instance, {}, static_cast<ATOM>(reinterpret_cast<uintptr_t>(className)))
-                         : ClassInfoLocked(instance, FromAnsi(className), 0);
+                         : ClassInfoLocked(instance, name, 0);
   if (!cls) {
     SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
     return FALSE;
@@ -471,27 +476,17 @@ BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndC
   return cls->atom;
 }
 
+}  // namespace
+}  // extern "C++"
+
+BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndClass) {
+  const bool named = className && !IsAtom(className);
+  return GetClassInfoCommon(instance, className, wndClass, named ? FromAnsi(className) : std::u16string());
+}
+
 BOOL WINAPI GetClassInfoW(HINSTANCE instance, LPCWSTR className, LPWNDCLASSW wndClass) {
-  if (!className || !wndClass) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  Guard guard(Lock());
-  WindowClass *cls = IsAtom(className)
-                         ? ClassInfoLocked(instance, {}, static_cast<ATOM>(reinterpret_cast<uintptr_t>(className)))
-                         : ClassInfoLocked(instance, className, 0);
-  if (!cls) {
-    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-    return FALSE;
-  }
-  *wndClass = {};
-  wndClass->style = cls->style;
-  wndClass->lpfnWndProc = cls->proc;
-  wndClass->cbWndExtra = cls->wndExtra;
-  wndClass->hInstance = cls->instance;
-  wndClass->hbrBackground = cls->background;
-  wndClass->lpszClassName = className;
-  return cls->atom;
+  const bool named = className && !IsAtom(className);
+  return GetClassInfoCommon(instance, className, wndClass, named ? std::u16string(className) : std::u16string());
 }
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
