@@ -62,6 +62,10 @@ def main():
     def row(figure, ours, peer, peerfig, ratio, target, ok):
         rows.append((figure, ours, peer, peerfig, ratio, target, ok))
 
+    def fastest(figures):
+        present = [(v, k) for k, v in figures.items() if v is not None]
+        return min(present) if present else (None, "n/a")
+
     def ratio(a, b):
         return None if a is None or b is None or b == 0 else a / b
 
@@ -78,7 +82,7 @@ def main():
     # 1. base64 decoding
     ours = t("BM_Base64Decode_Clean")
     peers = {"EVP_DecodeBlock": t("BM_OpenSSL_EVP_DecodeBlock_Clean"), "g_base64_decode": t("BM_GLib_g_base64_decode_Clean")}
-    best = min((v, k) for k, v in peers.items() if v is not None) if any(peers.values()) else (None, "n/a")
+    best = fastest(peers)
     for k, v in peers.items():
         row("Base64Decode, 1 MiB clean", "", k, fmt_time(v) + speed(v, mib), "%.2fx" % ratio(v, ours) if ratio(v, ours) else "n/a", "", "")
     r = ratio(best[0], ours)
@@ -94,9 +98,9 @@ def main():
     ours = t("BM_UnpackPayload_Region")
     decoders = {"Base64Decode": t("BM_Base64Decode_Region"), "EVP_DecodeBlock": t("BM_OpenSSL_EVP_DecodeBlock_Region"),
                 "g_base64_decode": t("BM_GLib_g_base64_decode_Region")}
-    best = min((v, k) for k, v in decoders.items() if v is not None)
+    best = fastest(decoders)
     inflate = t("BM_Zlib_uncompress_Region")
-    limit = best[0] + inflate if inflate is not None else None
+    limit = best[0] + inflate if best[0] is not None and inflate is not None else None
     r = ratio(ours, limit)
     row("UnpackPayload, 1 MiB region payload", fmt_time(ours), "%s + uncompress" % best[1],
         "%s + %s = %s" % (fmt_time(best[0]), fmt_time(inflate), fmt_time(limit)), "%.3fx the sum" % r if r else "n/a",
@@ -139,10 +143,11 @@ def main():
     # 5. a whole session
     e = m.get("BM_Session_Demo")
     native = None
+    count = "?"
     if e and e["s"]:
         native = e["counters"].get("items_per_second")
         count = int(e["counters"].get("messages", 0))
-    row("recorded demo session, winsim (%s messages)" % (count if e else "?"),
+    row("recorded demo session, winsim (%s messages)" % count,
         "%.0f messages/s" % native if native else "n/a", "the same under Wine, real DLL",
         "%.0f messages/s" % wine if wine else "not run", "%.2fx" % (native / wine) if native and wine else "n/a",
         "(reported)", "")
