@@ -1,20 +1,26 @@
 #include "mirror/window_data.h"
 
 #include "mirror/create.h"
+#include "mirror/local_window_index.h"
 
 #include <unordered_map>
 
 namespace {
 
 WindowRegistry g_registry;
-// Local window -> the records that have it, by id, so the lookup by local window does not walk
-// the registry; the smallest id is the first record in registry order, and its record is at hand
-// without a second search.
+// Local window -> the records that have it, by id: the smallest id is the first record in registry
+// order. Almost every local window has one record; a few may share one.
 std::unordered_map<HWND, std::map<UINT32, CWindowData *>> g_byLocalWindow;
+// The first of those for each local window, where the lookup finds it in one read.
+LocalWindowIndex g_firstByLocalWindow;
 HRGN g_accumulatedShape = nullptr;
 
 void Index(HWND hwnd, UINT32 id, CWindowData *record) {
-  if (hwnd) g_byLocalWindow[hwnd].emplace(id, record);
+  if (!hwnd) return;
+  g_firstByLocalWindow.Reserve(g_firstByLocalWindow.size() + 1);  // after this nothing can fail but the map
+  auto &records = g_byLocalWindow[hwnd];
+  records.emplace(id, record);
+  g_firstByLocalWindow.Set(hwnd, records.begin()->first, records.begin()->second);
 }
 
 void Unindex(HWND hwnd, UINT32 id) {
@@ -22,7 +28,12 @@ void Unindex(HWND hwnd, UINT32 id) {
   auto it = g_byLocalWindow.find(hwnd);
   if (it == g_byLocalWindow.end()) return;
   it->second.erase(id);
-  if (it->second.empty()) g_byLocalWindow.erase(it);
+  if (it->second.empty()) {
+    g_byLocalWindow.erase(it);
+    g_firstByLocalWindow.Erase(hwnd);
+  } else {
+    g_firstByLocalWindow.Set(hwnd, it->second.begin()->first, it->second.begin()->second);
+  }
 }
 
 // Destroys the local window while the record is still registered (its WM_DESTROY walks the
@@ -71,8 +82,15 @@ CWindowData *FindWindowData(UINT32 remoteWnd) {
 }
 
 bool AddWindowData(UINT32 remoteWnd, CWindowData *record) {
-  if (!record || !g_registry.emplace(remoteWnd, record).second) return false;
-  Index(record->m_hWnd, remoteWnd, record);
+  if (!record) return false;
+  auto added = g_registry.emplace(remoteWnd, record);
+  if (!added.second) return false;
+  try {
+    Index(record->m_hWnd, remoteWnd, record);
+  } catch (...) {
+    g_registry.erase(added.first);  // the caller keeps the record, as when the id is taken
+    throw;
+  }
   return true;
 }
 
@@ -90,12 +108,10 @@ WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator 
 }
 
 CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd) {
-  if (!hwnd) return nullptr;
-  auto it = g_byLocalWindow.find(hwnd);
-  if (it == g_byLocalWindow.end() || it->second.empty()) return nullptr;
-  const auto first = it->second.begin();
-  if (remoteWnd) *remoteWnd = first->first;
-  return first->second;
+  const LocalWindowIndex::Slot *first = g_firstByLocalWindow.Find(hwnd);
+  if (!first) return nullptr;
+  if (remoteWnd) *remoteWnd = first->id;
+  return first->record;
 }
 
 void ResetWindowRegistry() {
