@@ -18,6 +18,8 @@ constexpr UINT32 kMaxMessageSize = 96u * 1024 * 1024;
 constexpr size_t kKeptBufferSize = 64 * 1024;
 
 std::string g_accumulator;
+// The field search of the message being collected, made as each chunk arrives.
+FieldScan g_scan;
 // Bytes of an oversized message still to skip, counted against the total the client announced.
 UINT32 g_skipped = 0;
 bool g_skipping = false;
@@ -66,82 +68,89 @@ void SkipMessage(size_t have, UINT32 length, UINT32 totalLength) {
   g_skipped = g_skipping ? static_cast<UINT32>(seen) : 0;
 }
 
-void Dispatch(std::string &message) {
+void Dispatch(std::string &message, const FieldScan &scan) {
   LogDebug("%s", message.c_str());
   LogDebug("\n\n");
-  DecodedMessage decoded = DecodeMessage(message);
+  DecodedMessage decoded = DecodeMessage(message, scan);
   RouteMessage(decoded);
 }
 
 }  // namespace
 
-std::vector<std::string_view> SplitFields(std::string_view message) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t comma = message.find(',', start);
-    if (comma == std::string_view::npos) {
-      fields.push_back(message.substr(start));
-      return fields;
+void FieldScan::Continue(std::string_view message) {
+  while (commas < kMaxCommas && searched < message.size()) {
+    const void *hit = memchr(message.data() + searched, ',', message.size() - searched);
+    if (!hit) {
+      searched = message.size();
+      return;
     }
-    fields.push_back(message.substr(start, comma - start));
-    start = comma + 1;
+    const size_t at = static_cast<size_t>(static_cast<const char *>(hit) - message.data());
+    comma[commas++] = at;
+    searched = at + 1;
   }
 }
 
-DecodedMessage DecodeMessage(std::string_view message) {
+std::string_view FieldScan::Field(std::string_view message, unsigned i) const {
+  const size_t start = i == 0 ? 0 : comma[i - 1] + 1;
+  const size_t end = i < commas ? comma[i] : message.size();
+  return message.substr(start, end - start);
+}
+
+DecodedMessage DecodeMessage(std::string_view message, FieldScan scan) {
   DecodedMessage d;
-  std::vector<std::string_view> f = SplitFields(message);
+  scan.Continue(message);  // whatever the collector has not searched yet
+  const unsigned fieldCount = scan.FieldCount();
+  const auto f = [&](unsigned i) { return scan.Field(message, i); };
+  const std::string_view keyword = f(0);
   const CommandInfo *info = nullptr;
   for (const CommandInfo &c : kCommands) {
-    if (f[0] == c.keyword) {
+    if (keyword == c.keyword) {
       info = &c;
       break;
     }
   }
   if (!info) return d;
-  if (f.size() < info->minFields) {
-    LogDebug("Message %s has %u fields, %u needed: dropped\n", info->keyword, static_cast<unsigned>(f.size()),
-             info->minFields);
+  if (fieldCount < info->minFields) {
+    LogDebug("Message %s has %u fields, %u needed: dropped\n", info->keyword, fieldCount, info->minFields);
     return d;
   }
   d.command = info->command;
   switch (d.command) {
     case Command::kAck:
-      d.u[0] = Unsigned(f[1]);
-      d.s = Signed(f[2]);
+      d.u[0] = Unsigned(f(1));
+      d.s = Signed(f(2));
       break;
     case Command::kCreate:
-      for (int i = 0; i < 5; ++i) d.u[i] = Unsigned(f[1 + i]);
+      for (int i = 0; i < 5; ++i) d.u[i] = Unsigned(f(1 + i));
       break;
     case Command::kDestroy:
     case Command::kShowWindow:
     case Command::kDestroyGroup:
-      for (int i = 0; i < 3; ++i) d.u[i] = Unsigned(f[1 + i]);
+      for (int i = 0; i < 3; ++i) d.u[i] = Unsigned(f(1 + i));
       break;
     case Command::kHello:
-      d.u[0] = Unsigned(f[2]);
+      d.u[0] = Unsigned(f(2));
       break;
     case Command::kSetIcon:
     case Command::kSysTray:
-      d.u[0] = Unsigned(f[1]);
-      d.u[1] = Unsigned(f[2]);
-      d.s = Signed(f[3]);
-      d.large = Signed(f[6]) == 32;
-      d.text = f[7];
+      d.u[0] = Unsigned(f(1));
+      d.u[1] = Unsigned(f(2));
+      d.s = Signed(f(3));
+      d.large = Signed(f(6)) == 32;
+      d.text = f(7);
       break;
     case Command::kTitle:
-      d.u[0] = Unsigned(f[1]);
-      d.u[1] = Unsigned(f[2]);
-      d.text = f[3];
-      d.s = Signed(f[4]);
+      d.u[0] = Unsigned(f(1));
+      d.u[1] = Unsigned(f(2));
+      d.text = f(3);
+      d.s = Signed(f(4));
       break;
     case Command::kZChange:
-      for (int i = 0; i < 4; ++i) d.u[i] = Unsigned(f[1 + i]);
+      for (int i = 0; i < 4; ++i) d.u[i] = Unsigned(f(1 + i));
       break;
     case Command::kUpdateRgn:
-      d.u[0] = Unsigned(f[1]);
-      d.text = f[2];
+      d.u[0] = Unsigned(f(1));
+      d.text = f(2);
       break;
     default:
       break;
@@ -211,16 +220,19 @@ void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
       std::string().swap(g_accumulator);
       g_accumulator.reserve(totalLength);
     }
+    if (have == 0) g_scan = FieldScan();
     if (length) g_accumulator.append(static_cast<const char *>(data), length);
   } catch (const std::bad_alloc &) {
     LogDebug("Memory cannot be obtained for a message of %u bytes: skipped\n", static_cast<unsigned>(totalLength));
     SkipMessage(have, length, totalLength);
     return;
   }
+  g_scan.Continue(g_accumulator);
   if (g_accumulator.size() < totalLength) return;
   std::string message;
   message.swap(g_accumulator);
-  Dispatch(message);
+  const FieldScan scan = g_scan;  // the next message starts a search of its own
+  Dispatch(message, scan);
   // Keep the buffer for the next message, which gives a large one back unless it is as large.
   if (g_accumulator.empty()) {
     message.clear();
@@ -230,6 +242,7 @@ void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
 
 void ResetMessageAssembly() {
   std::string().swap(g_accumulator);
+  g_scan = FieldScan();
   g_skipping = false;
   g_skipped = 0;
 }

@@ -112,6 +112,40 @@ TEST(OnChannelData, ChunksOfTenTenAndFiveMakeOneMessageAndTheLogShowsIt) {
   remove("c:\\vozuda.log");
 }
 
+// The field search is made as chunks arrive: a chunk may end anywhere, at or next to a comma, and
+// each message starts a search of its own.
+TEST(OnChannelData, FieldsAreFoundWhereverTheChunksEnd) {
+  FILE *marker = fopen("C:\\QVX_EnableDebug", "w");
+  ASSERT_NE(nullptr, marker);
+  fclose(marker);
+  remove("c:\\vozuda.log");
+  const std::string many = "ACK,0x2,3,a,,b,c,d,e,f,g";  // more commas than any command reads
+  for (size_t at = 0; at < many.size(); ++at) OnChannelData(many.data() + at, 1, static_cast<UINT32>(many.size()));
+  const std::string split = "ACK,0x1f,17";
+  OnChannelData(split.data(), 4, static_cast<UINT32>(split.size()));  // ends just after a comma
+  OnChannelData(split.data() + 4, 4, static_cast<UINT32>(split.size()));  // ends just before one
+  OnChannelData(split.data() + 8, 3, static_cast<UINT32>(split.size()));
+  const std::string whole = "ACK,5,-1";
+  OnChannelData(whole.data(), static_cast<UINT32>(whole.size()), static_cast<UINT32>(whole.size()));
+  const std::string tooFew = "ACK,";  // one chunk ends with the comma: two fields, three needed
+  OnChannelData(tooFew.data(), 3, 4);
+  OnChannelData(tooFew.data() + 3, 1, 4);
+  std::ifstream in("c:\\vozuda.log", std::ios::binary);
+  std::stringstream log;
+  log << in.rdbuf();
+  const std::string text = log.str();
+  const size_t first = text.find("client_do_ack:2,3");
+  const size_t second = text.find("client_do_ack:1f,11");
+  const size_t third = text.find("client_do_ack:5,ffffffff");
+  EXPECT_NE(std::string::npos, first);
+  EXPECT_NE(std::string::npos, second);
+  EXPECT_NE(std::string::npos, third);
+  EXPECT_TRUE(first < second && second < third);
+  EXPECT_NE(std::string::npos, text.find("Message ACK has 2 fields, 3 needed: dropped"));
+  remove("C:\\QVX_EnableDebug");
+  remove("c:\\vozuda.log");
+}
+
 TEST(OnChannelData, OversizedMessagesAreSkippedWholeAndTheNextOneIsRead) {
   SetDisplayMode(0);
   // A total far beyond any real message: its bytes are counted off, never kept.
