@@ -391,13 +391,19 @@ bool IsLoadedCode(const void *address) {
 TEST_F(MirrorBeforeSessionTest, UnloadFromAnotherThreadLeavesNoClassPointingAtUnloadedCode) {
   ASSERT_NO_FATAL_FAILURE(LoadAndConnect());
   std::atomic<HWND> made{nullptr};
+  std::atomic<bool> unloaded{false};
   std::atomic<bool> quit{false};
   std::thread channel([&] {
     Send("CREATE,1,0x10,1,0,0");
     const std::vector<HWND> windows = LocalWindows();
+    MSG msg;
+    // What the creation queued is handled first. While the library is unloaded this thread runs
+    // none of its code: no host can unload a library while another thread is inside it (and on
+    // Windows a dispatch then in progress crashes however the library leaves its windows).
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     made = windows.empty() ? reinterpret_cast<HWND>(1) : windows[0];
+    while (!unloaded) Sleep(1);
     while (!quit) {
-      MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
       Sleep(1);
     }
@@ -419,6 +425,7 @@ TEST_F(MirrorBeforeSessionTest, UnloadFromAnotherThreadLeavesNoClassPointingAtUn
 #ifdef _WIN32
   void *reserved = VirtualAlloc(oldModule, imageSize, MEM_RESERVE, PAGE_NOACCESS);
 #endif
+  unloaded = true;
   for (int i = 0; i < 5000 && IsWindow(window); ++i) Sleep(1);
   quit = true;
   channel.join();
