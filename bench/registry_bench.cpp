@@ -84,43 +84,31 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
-// Manual time: per message, only the messages of the kind measured are timed.
-void BM_Registry_Create(benchmark::State &state) {
+// Batches of new top-level windows created and destroyed again, so the population stays. Manual
+// time: per message, only the messages of the kind measured are timed.
+void CreateAndDestroyBatches(benchmark::State &state, bool timeDestroy) {
   if (!Populate(state, static_cast<size_t>(state.range(0)))) return;
   std::vector<std::string> creates(kBatch), destroys(kBatch);
+  const auto deliver = [&](const std::vector<std::string> &messages, bool timed) {
+    const Clock::time_point start = Clock::now();
+    for (const std::string &m : messages) quorvbench::Deliver(m);
+    const Clock::time_point end = Clock::now();
+    if (timed) state.SetIterationTime(Seconds(start, end) / kBatch);
+    quorvbench::Pump();
+  };
   for (auto _ : state) {
     for (int k = 0; k < kBatch; ++k) {
       const UINT32 id = g_nextId++;
       creates[k] = CreateMessage(id);
       destroys[k] = DestroyMessage(id);
     }
-    const Clock::time_point start = Clock::now();
-    for (const std::string &m : creates) quorvbench::Deliver(m);
-    const Clock::time_point end = Clock::now();
-    state.SetIterationTime(Seconds(start, end) / kBatch);
-    for (const std::string &m : destroys) quorvbench::Deliver(m);
-    quorvbench::Pump();
+    deliver(creates, !timeDestroy);
+    deliver(destroys, timeDestroy);
   }
 }
 
-void BM_Registry_Destroy(benchmark::State &state) {
-  if (!Populate(state, static_cast<size_t>(state.range(0)))) return;
-  std::vector<std::string> creates(kBatch), destroys(kBatch);
-  for (auto _ : state) {
-    for (int k = 0; k < kBatch; ++k) {
-      const UINT32 id = g_nextId++;
-      creates[k] = CreateMessage(id);
-      destroys[k] = DestroyMessage(id);
-    }
-    for (const std::string &m : creates) quorvbench::Deliver(m);
-    quorvbench::Pump();
-    const Clock::time_point start = Clock::now();
-    for (const std::string &m : destroys) quorvbench::Deliver(m);
-    const Clock::time_point end = Clock::now();
-    state.SetIterationTime(Seconds(start, end) / kBatch);
-    quorvbench::Pump();
-  }
-}
+void BM_Registry_Create(benchmark::State &state) { CreateAndDestroyBatches(state, false); }
+void BM_Registry_Destroy(benchmark::State &state) { CreateAndDestroyBatches(state, true); }
 
 // Grouped by population, so that each population is built once.
 int Register() {

@@ -21,6 +21,7 @@
 #include "appearance/payload.h"
 #include "appearance/tray.h"
 #include "encode.h"
+#include "fuzz_session.h"
 #include "mirror/title.h"
 #include "protocol/dispatch.h"
 #include "protocol/handlers.h"
@@ -134,13 +135,7 @@ void FuzzNotifyRecord(std::string_view in) {
     in.remove_prefix(2 + n);
   }
   ResetTrayMirror();
-  for (const winsim::NotifyIconEntry &entry : winsim::NotifyIcons()) {
-    NOTIFYICONDATAW data = {};
-    data.cbSize = sizeof data;
-    data.hWnd = entry.hWnd;
-    data.uID = entry.uID;
-    Shell_NotifyIconW(NIM_DELETE, &data);
-  }
+  quorvfuzz::ClearNotificationArea();
 }
 
 // The field search made chunk by chunk (chunk sizes taken from the input itself) finds what a

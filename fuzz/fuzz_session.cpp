@@ -30,6 +30,8 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+}  // namespace
+
 void ClearNotificationArea() {
   for (const winsim::NotifyIconEntry &entry : winsim::NotifyIcons()) {
     NOTIFYICONDATAW data = {};
@@ -39,8 +41,6 @@ void ClearNotificationArea() {
     Shell_NotifyIconW(NIM_DELETE, &data);
   }
 }
-
-}  // namespace
 
 void StartAddin() {
   static bool started = false;

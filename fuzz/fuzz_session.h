@@ -30,6 +30,9 @@ void EndInput();
 // One agent message, whole, in chunks of the given size.
 void Deliver(std::string_view message, size_t chunkSize = 1600);
 
+// Removes every icon from the notification area (the shell's, outside the add-in).
+void ClearNotificationArea();
+
 // Pumps this thread's queue (posts to the host frame, WM_CLOSE of orphaned windows).
 void Pump();
 

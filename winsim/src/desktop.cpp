@@ -128,11 +128,8 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase) {
     for (HWND top : TopLevelLocked()) InvalidateLocked(FindWindowLocked(top), true);
     return TRUE;
   }
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return FALSE;
   InvalidateLocked(window, false);
   return TRUE;
 }
@@ -140,11 +137,8 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase) {
 BOOL WINAPI ValidateRect(HWND hwnd, const RECT *rect) {
   (void)rect;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return FALSE;
   ValidateLocked(window, false);
   return TRUE;
 }
@@ -153,10 +147,7 @@ BOOL WINAPI UpdateWindow(HWND hwnd) {
   std::vector<HWND> paint;
   {
     Guard guard(Lock());
-    if (!FindWindowLocked(hwnd)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    if (!FindWindowOrFailLocked(hwnd)) return FALSE;
     CollectNeedingPaint(hwnd, true, paint);
   }
   PaintNow(paint);

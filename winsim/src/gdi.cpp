@@ -202,10 +202,7 @@ BOOL WINAPI DeleteDC(HDC dc) {
 
 HDC WINAPI GetDC(HWND hwnd) {
   Guard guard(Lock());
-  if (hwnd && !FindWindowLocked(hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  if (hwnd && !FindWindowOrFailLocked(hwnd)) return nullptr;
   return NewDeviceContextLocked(hwnd ? DeviceContext::Type::Window : DeviceContext::Type::Screen, hwnd);
 }
 
@@ -222,11 +219,8 @@ int WINAPI ReleaseDC(HWND hwnd, HDC dc) {
 HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
   if (!paint) return nullptr;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return nullptr;
   std::memset(paint, 0, sizeof *paint);
   paint->fErase = BeginPaintLocked(window) ? TRUE : FALSE;
   paint->rcPaint = {0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};

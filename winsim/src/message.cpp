@@ -154,10 +154,7 @@ BOOL GetCommon(LPMSG msg, HWND hwnd, UINT low, UINT high) {
     return -1;
   }
   std::unique_lock<std::recursive_mutex> lock(Lock());
-  if (hwnd && hwnd != reinterpret_cast<HWND>(-1) && !FindWindowLocked(hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+  if (hwnd && hwnd != reinterpret_cast<HWND>(-1) && !FindWindowOrFailLocked(hwnd)) return -1;
   Queue &queue = QueueLocked(CurrentThread());
   while (!PeekLocked(msg, hwnd, low, high, PM_REMOVE)) queue.wake.wait(lock);
   return msg->message == WM_QUIT ? FALSE : TRUE;
@@ -223,15 +220,8 @@ LRESULT CallWideFromAnsi(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, L
       std::u16string buffer(wParam + 1, u'\0');
       LRESULT result = proc(hwnd, message, wParam, reinterpret_cast<LPARAM>(buffer.data()));
       if (!wParam) return 0;
-      char *out = reinterpret_cast<char *>(lParam);
-      size_t count = 0;
-      if (result) {
-        std::string ansi = ToAnsi(std::u16string_view(buffer.c_str()));
-        count = std::min(ansi.size(), static_cast<size_t>(wParam - 1));
-        std::memcpy(out, ansi.data(), count);
-      }
-      out[count] = '\0';
-      return static_cast<LRESULT>(count);
+      const std::string ansi = result ? ToAnsi(std::u16string_view(buffer.c_str())) : std::string();
+      return static_cast<LRESULT>(CopyTextOut(ansi, reinterpret_cast<char *>(lParam), wParam));
     }
     default:
       if (IsCharMessage(message)) return proc(hwnd, message, CharToWide(message, wParam), lParam);
@@ -267,15 +257,8 @@ LRESULT CallAnsiFromWide(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, L
       std::string buffer(std::max<WPARAM>(wParam, 1) * 2 + 1, '\0');
       LRESULT result = proc(hwnd, message, wParam, reinterpret_cast<LPARAM>(buffer.data()));
       if (!wParam) return 0;
-      WCHAR *out = reinterpret_cast<WCHAR *>(lParam);
-      size_t count = 0;
-      if (result) {
-        std::u16string wide = FromAnsi(buffer.c_str());
-        count = std::min(wide.size(), static_cast<size_t>(wParam - 1));
-        std::memcpy(out, wide.data(), count * sizeof(WCHAR));
-      }
-      out[count] = u'\0';
-      return static_cast<LRESULT>(count);
+      const std::u16string wide = result ? FromAnsi(buffer.c_str()) : std::u16string();
+      return static_cast<LRESULT>(CopyTextOut(wide, reinterpret_cast<WCHAR *>(lParam), wParam));
     }
     default:
       if (IsCharMessage(message)) return proc(hwnd, message, CharToAnsi(message, wParam), lParam);
@@ -319,18 +302,8 @@ LRESULT DefWindowProcCommon(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       }
       if (message == WM_GETTEXTLENGTH) return static_cast<LRESULT>(ansi ? ToAnsi(text).size() : text.size());
       if (!wParam || !lParam) return 0;
-      size_t count;
-      if (ansi) {
-        std::string narrow = ToAnsi(text);
-        count = std::min(narrow.size(), static_cast<size_t>(wParam - 1));
-        std::memcpy(reinterpret_cast<char *>(lParam), narrow.data(), count);
-        reinterpret_cast<char *>(lParam)[count] = '\0';
-      } else {
-        count = std::min(text.size(), static_cast<size_t>(wParam - 1));
-        std::memcpy(reinterpret_cast<WCHAR *>(lParam), text.data(), count * sizeof(WCHAR));
-        reinterpret_cast<WCHAR *>(lParam)[count] = u'\0';
-      }
-      return static_cast<LRESULT>(count);
+      return static_cast<LRESULT>(ansi ? CopyTextOut(ToAnsi(text), reinterpret_cast<char *>(lParam), wParam)
+                                       : CopyTextOut(text, reinterpret_cast<WCHAR *>(lParam), wParam));
     }
     case WM_SETICON:
     case WM_GETICON: {
@@ -400,11 +373,8 @@ LRESULT SendMessageInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   bool procAnsi;
   {
     Guard guard(Lock());
-    Window *window = FindWindowLocked(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    Window *window = FindWindowOrFailLocked(hwnd);
+    if (!window) return 0;
     QueueLocked(CurrentThread());  // a thread that handles messages has a queue
     proc = window->proc;
     procAnsi = window->ansi;

@@ -190,11 +190,8 @@ HWND CreateWindowCommon(const CreateArguments &args, std::u16string_view classNa
     }
     HWND parent = nullptr, owner = nullptr;
     if (args.parent) {
-      Window *parentWindow = FindWindowLocked(args.parent);
-      if (!parentWindow) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-      }
+      Window *parentWindow = FindWindowOrFailLocked(args.parent);
+      if (!parentWindow) return nullptr;
       if (args.style & WS_CHILD)
         parent = args.parent;
       else
@@ -334,6 +331,12 @@ void FreeWindow(HWND hwnd) {
 Window *FindWindowLocked(HWND hwnd) {
   auto it = S().windows.find(hwnd);
   return it == S().windows.end() ? nullptr : it->second.get();
+}
+
+Window *FindWindowOrFailLocked(HWND hwnd) {
+  Window *window = FindWindowLocked(hwnd);
+  if (!window) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return window;
 }
 
 ZOrder &TopLevelLocked() { return S().topLevel; }

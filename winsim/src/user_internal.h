@@ -6,6 +6,8 @@
 
 #include <pixman.h>
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -80,6 +82,18 @@ struct Window {
 
 // All of these expect the lock to be held.
 Window *FindWindowLocked(HWND hwnd);
+// The same, and ERROR_INVALID_WINDOW_HANDLE as the last error when there is no such window.
+Window *FindWindowOrFailLocked(HWND hwnd);
+
+// Copies text into a caller's buffer of room characters (room > 0), cut to room - 1 and ended by
+// a zero, as the text calls do; returns the count copied.
+template <class Text, class Char>
+size_t CopyTextOut(const Text &text, Char *out, size_t room) {
+  const size_t count = std::min(static_cast<size_t>(text.size()), room - 1);
+  std::memcpy(out, text.data(), count * sizeof(Char));
+  out[count] = Char();
+  return count;
+}
 ZOrder &SiblingsLocked(Window *window);  // the z-order list the window is in
 ZOrder &TopLevelLocked();
 HWND RootLocked(HWND hwnd);  // the top-level ancestor

@@ -25,11 +25,8 @@ LONG_PTR *ExtraSlot(Window *window, int index) {
 
 LONG GetWindowLongCommon(HWND hwnd, int index) {
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return 0;
   switch (index) {
     case GWL_STYLE:
       return static_cast<LONG>(window->style);
@@ -61,11 +58,8 @@ LONG SetWindowLongCommon(HWND hwnd, int index, LONG value, bool ansi) {
   LONG previous = 0;
   {
     Guard guard(Lock());
-    Window *window = FindWindowLocked(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
-    }
+    Window *window = FindWindowOrFailLocked(hwnd);
+    if (!window) return 0;
     if (window->foreign) {
       SetLastError(ERROR_ACCESS_DENIED);
       return 0;
@@ -125,11 +119,8 @@ LONG SetWindowLongCommon(HWND hwnd, int index, LONG value, bool ansi) {
 // what they were created with.
 DWORD ClassLongCommon(HWND hwnd, int index, const LONG *value, bool ansi) {
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return 0;
   WindowClass *cls = window->windowClass;
   if (value && window->foreign) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -193,10 +184,7 @@ extern "C" {
 
 BOOL WINAPI IsWindowVisible(HWND hwnd) {
   Guard guard(Lock());
-  if (!FindWindowLocked(hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!FindWindowOrFailLocked(hwnd)) return FALSE;
   return IsVisibleLocked(hwnd);
 }
 
@@ -254,11 +242,7 @@ int WINAPI GetWindowTextA(HWND hwnd, LPSTR text, int maxCount) {
       return 0;
     }
     // Another process's window: its text as stored, without a message.
-    std::string ansi = ToAnsi(stored);
-    size_t count = std::min(ansi.size(), static_cast<size_t>(maxCount - 1));
-    std::memcpy(text, ansi.data(), count);
-    text[count] = '\0';
-    return static_cast<int>(count);
+    return static_cast<int>(CopyTextOut(ToAnsi(stored), text, static_cast<size_t>(maxCount)));
   }
   text[0] = '\0';
   return static_cast<int>(
@@ -274,10 +258,7 @@ int WINAPI GetWindowTextW(HWND hwnd, LPWSTR text, int maxCount) {
       text[0] = u'\0';
       return 0;
     }
-    size_t count = std::min(stored.size(), static_cast<size_t>(maxCount - 1));
-    std::memcpy(text, stored.data(), count * sizeof(WCHAR));
-    text[count] = u'\0';
-    return static_cast<int>(count);
+    return static_cast<int>(CopyTextOut(stored, text, static_cast<size_t>(maxCount)));
   }
   text[0] = u'\0';
   return static_cast<int>(
@@ -305,40 +286,23 @@ int WINAPI InternalGetWindowText(HWND hwnd, LPWSTR text, int maxCount) {
     text[0] = u'\0';
     return 0;
   }
-  size_t count = std::min(window->text.size(), static_cast<size_t>(maxCount - 1));
-  std::memcpy(text, window->text.data(), count * sizeof(WCHAR));
-  text[count] = u'\0';
-  return static_cast<int>(count);
+  return static_cast<int>(CopyTextOut(window->text, text, static_cast<size_t>(maxCount)));
 }
 
 int WINAPI GetClassNameA(HWND hwnd, LPSTR className, int maxCount) {
   if (!className || maxCount <= 0) return 0;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  std::string name = ToAnsi(window->windowClass->name);
-  size_t count = std::min(name.size(), static_cast<size_t>(maxCount - 1));
-  std::memcpy(className, name.data(), count);
-  className[count] = '\0';
-  return static_cast<int>(count);
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return 0;
+  return static_cast<int>(CopyTextOut(ToAnsi(window->windowClass->name), className, static_cast<size_t>(maxCount)));
 }
 
 int WINAPI GetClassNameW(HWND hwnd, LPWSTR className, int maxCount) {
   if (!className || maxCount <= 0) return 0;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  const std::u16string &name = window->windowClass->name;
-  size_t count = std::min(name.size(), static_cast<size_t>(maxCount - 1));
-  std::memcpy(className, name.data(), count * sizeof(WCHAR));
-  className[count] = u'\0';
-  return static_cast<int>(count);
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return 0;
+  return static_cast<int>(CopyTextOut(window->windowClass->name, className, static_cast<size_t>(maxCount)));
 }
 
 LONG WINAPI GetWindowLongA(HWND hwnd, int index) { return GetWindowLongCommon(hwnd, index); }
@@ -354,11 +318,8 @@ DWORD WINAPI SetClassLongW(HWND hwnd, int index, LONG value) { return ClassLongC
 BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
   if (!rect) return FALSE;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return FALSE;
   RECT result = window->rect;
   for (Window *p = window->parent ? FindWindowLocked(window->parent) : nullptr; p;
        p = p->parent ? FindWindowLocked(p->parent) : nullptr) {
@@ -375,11 +336,8 @@ BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect) {
   if (!rect) return FALSE;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return FALSE;
   *rect = {0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};
   return TRUE;
 }
@@ -400,11 +358,8 @@ BOOL WINAPI EnumWindows(WNDENUMPROC proc, LPARAM param) {
 
 HWND WINAPI GetWindow(HWND hwnd, UINT command) {
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return nullptr;
   if (command == GW_CHILD) return window->children.empty() ? nullptr : window->children.front();
   if (command == GW_OWNER) return window->owner;
   const auto &siblings = SiblingsLocked(window);
@@ -427,11 +382,8 @@ HWND WINAPI GetWindow(HWND hwnd, UINT command) {
 
 HWND WINAPI GetParent(HWND hwnd) {
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return nullptr;
   if (window->style & WS_POPUP) return window->owner;
   if (window->style & WS_CHILD) return window->parent;
   return nullptr;
@@ -439,11 +391,8 @@ HWND WINAPI GetParent(HWND hwnd) {
 
 DWORD WINAPI GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  Window *window = FindWindowOrFailLocked(hwnd);
+  if (!window) return 0;
   if (processId) *processId = window->processId;
   return window->threadId;
 }

@@ -106,17 +106,11 @@ BOOL SetWindowPosInternal(HWND hwnd, HWND insertAfter, int x, int y, int cx, int
   bool activate, child;
   {
     Guard guard(Lock());
-    Window *window = FindWindowLocked(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    Window *window = FindWindowOrFailLocked(hwnd);
+    if (!window) return FALSE;
     if (!(flags & SWP_NOZORDER) && !IsSpecialInsertAfter(insertAfter)) {
-      Window *after = FindWindowLocked(insertAfter);
-      if (!after) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-      }
+      Window *after = FindWindowOrFailLocked(insertAfter);
+      if (!after) return FALSE;
       if (after->parent != window->parent) return TRUE;  // must be a sibling
     }
     RECT rect = window->rect;
@@ -196,11 +190,8 @@ BOOL ShowWindowInternal(HWND hwnd, int command) {
   RECT rect;
   {
     Guard guard(Lock());
-    Window *window = FindWindowLocked(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
+    Window *window = FindWindowOrFailLocked(hwnd);
+    if (!window) return FALSE;
     DWORD style = window->style;
     wasVisible = (style & WS_VISIBLE) != 0;
     child = (style & WS_CHILD) != 0;
@@ -351,10 +342,7 @@ bool SetForegroundInternal(HWND hwnd) {
   HWND previous;
   {
     Guard guard(Lock());
-    if (!hwnd || !FindWindowLocked(hwnd)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return false;
-    }
+    if (!FindWindowOrFailLocked(hwnd)) return false;  // a null handle is no window either
     previous = g_active;
   }
   if (previous == hwnd) return true;
@@ -367,10 +355,7 @@ HWND SetFocusInternal(HWND hwnd) {
     Guard guard(Lock());
     previous = g_focus;
     if (hwnd) {
-      if (!FindWindowLocked(hwnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-      }
+      if (!FindWindowOrFailLocked(hwnd)) return nullptr;
       if (hwnd == previous) return previous;
       for (;;) {
         Window *window = FindWindowLocked(top);
@@ -498,11 +483,8 @@ HWND WINAPI GetFocus(void) {
 HWND WINAPI SetActiveWindow(HWND hwnd) {
   if (hwnd) {
     Guard guard(Lock());
-    Window *window = FindWindowLocked(hwnd);
-    if (!window) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    Window *window = FindWindowOrFailLocked(hwnd);
+    if (!window) return nullptr;
     if ((window->style & (WS_POPUP | WS_CHILD)) == WS_CHILD) return g_active;
   }
   HWND previous = nullptr;
