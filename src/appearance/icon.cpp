@@ -2,7 +2,6 @@
 // each a packed payload of its own message, and is given to the local window when complete.
 #include "appearance/icon.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "appearance/bytes.h"
@@ -19,12 +18,12 @@ constexpr INT32 kMaxIconSide = 1024;
 // this can never be read by a build, so they are not kept: repeated pieces cannot grow memory.
 constexpr size_t kMaxBitsSize = size_t{kMaxIconSide} * kMaxIconSide * 4;
 
+// Part kinds: the header; the first, a further (2, 12) and the last piece of the mask bits and of
+// the colour bits.
 constexpr INT32 kHeaderPart = 0;
 constexpr INT32 kFirstMaskPart = 1;
-constexpr INT32 kMoreMaskPart = 2;
 constexpr INT32 kLastMaskPart = 3;
 constexpr INT32 kFirstColorPart = 11;
-constexpr INT32 kMoreColorPart = 12;
 constexpr INT32 kLastColorPart = 13;
 
 static_assert(sizeof(BITMAPINFOHEADER) == 40 && sizeof(BITMAPINFO) == 44, "header and one colour entry");
@@ -36,7 +35,6 @@ void AppendBits(std::string &bits, const std::string &piece) {
   if (bits.size() >= kMaxBitsSize) return;
   bits.append(piece, 0, kMaxBitsSize - bits.size());
 }
-
 
 // The byte count one bitmap of the header's format takes, or 0 when the header describes a
 // format the assembly cannot carry (only the header and one zero colour entry travel).
@@ -59,51 +57,23 @@ size_t RequiredBitsSize(const unsigned char *header) {
 }  // namespace
 
 bool AddIconPart(IconAssembly &assembly, INT32 partKind, std::string_view payload) {
-  switch (partKind) {
-    case kHeaderPart:
-    case kFirstMaskPart:
-    case kMoreMaskPart:
-    case kLastMaskPart:
-    case kFirstColorPart:
-    case kMoreColorPart:
-    case kLastColorPart:
-      break;
-    default:
-      return false;
-  }
+  const bool mask = partKind >= kFirstMaskPart && partKind <= kLastMaskPart;
+  const bool color = partKind >= kFirstColorPart && partKind <= kLastColorPart;
+  if (partKind != kHeaderPart && !mask && !color) return false;
   const std::string piece = UnpackPayloadString(payload);
   bool completed = false;
   try {
-    switch (partKind) {
-      case kHeaderPart:
-        std::memset(assembly.header, 0, sizeof assembly.header);
-        if (piece.size() == 40) {
-          std::memcpy(assembly.header, piece.data(), 40);
-          completed = true;
-        }
-        break;
-      case kFirstMaskPart:
-        assembly.maskBits.clear();
-        AppendBits(assembly.maskBits, piece);
-        break;
-      case kMoreMaskPart:
-        AppendBits(assembly.maskBits, piece);
-        break;
-      case kLastMaskPart:
-        AppendBits(assembly.maskBits, piece);
+    if (partKind == kHeaderPart) {
+      std::memset(assembly.header, 0, sizeof assembly.header);
+      if (piece.size() == 40) {
+        std::memcpy(assembly.header, piece.data(), 40);
         completed = true;
-        break;
-      case kFirstColorPart:
-        assembly.colorBits.clear();
-        AppendBits(assembly.colorBits, piece);
-        break;
-      case kMoreColorPart:
-        AppendBits(assembly.colorBits, piece);
-        break;
-      default:  // kLastColorPart
-        AppendBits(assembly.colorBits, piece);
-        completed = true;
-        break;
+      }
+    } else {
+      std::string &bits = mask ? assembly.maskBits : assembly.colorBits;
+      if (partKind == kFirstMaskPart || partKind == kFirstColorPart) bits.clear();
+      AppendBits(bits, piece);
+      completed = partKind == kLastMaskPart || partKind == kLastColorPart;
     }
   } catch (const std::bad_alloc &) {
     // Memory cannot be obtained: the piece is lost as if it had failed to unpack.
@@ -138,9 +108,8 @@ HICON BuildIcon(const IconAssembly &assembly) {
   return CreateIconIndirect(&iconInfo);  // the icon has its own copies; the bitmaps go here
 }
 
-int OnSetIcon(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, const char *payload) {
-  if (!AddIconPart(g_windowIconAssembly, partKind, payload != nullptr ? std::string_view(payload) : std::string_view()))
-    return 0;
+int OnSetIcon(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, std::string_view payload) {
+  if (!AddIconPart(g_windowIconAssembly, partKind, payload)) return 0;
   g_windowIconAssembly.completedParts = 0;
   CWindowData *record = FindWindowData(remoteWnd);
   if (record == nullptr) return 0;
@@ -151,9 +120,6 @@ int OnSetIcon(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool l
   // The window takes the new icon first; then the slot drops and destroys the old one.
   if (record->m_hWnd != nullptr)
     SendMessageA(record->m_hWnd, WM_SETICON, large ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  if (large)
-    record->SetBigIcon(icon);
-  else
-    record->SetSmallIcon(icon);
+  record->SetIcon(large, icon);
   return 1;
 }

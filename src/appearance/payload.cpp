@@ -1,11 +1,12 @@
 // Packed payloads: base64 text of a 4-byte little-endian uncompressed size and a zlib stream.
 #include "appearance/payload.h"
 
+#include "appearance/bytes.h"
+
 #include <zlib.h>
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -133,8 +134,7 @@ std::unique_ptr<unsigned char[]> Unpack(const char *text, INT32 length, UINT32 *
   // The text is decoded into one buffer and inflated straight from it: no other pass or copy.
   std::unique_ptr<unsigned char[]> decoded(Base64Decode(text, length, &decodedLength));
   if (!decoded || decodedLength < 4) return nullptr;  // no complete size field
-  const UINT32 size = static_cast<UINT32>(decoded[0]) | (static_cast<UINT32>(decoded[1]) << 8) |
-                      (static_cast<UINT32>(decoded[2]) << 16) | (static_cast<UINT32>(decoded[3]) << 24);
+  const UINT32 size = ReadU32(decoded.get());
   if (size == 0 || size > kMaxUnpackedSize) return nullptr;
   std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[size]);
   if (!data) return nullptr;
@@ -209,11 +209,15 @@ unsigned char *UnpackPayload(const char *text, INT32 length, UINT32 *unpackedLen
   return Unpack(text, length, unpackedLength).release();
 }
 
-std::string UnpackPayloadString(std::string_view payload) {
+std::unique_ptr<unsigned char[]> UnpackPayload(std::string_view payload, UINT32 *unpackedLength) {
   // A payload longer than a signed 32-bit count cannot be described to the decoder.
-  if (payload.empty() || payload.size() > 0x7FFFFFFFu) return std::string();
+  if (payload.size() > 0x7FFFFFFFu) return nullptr;
+  return Unpack(payload.data(), static_cast<INT32>(payload.size()), unpackedLength);
+}
+
+std::string UnpackPayloadString(std::string_view payload) {
   UINT32 length = 0;
-  std::unique_ptr<unsigned char[]> data = Unpack(payload.data(), static_cast<INT32>(payload.size()), &length);
+  std::unique_ptr<unsigned char[]> data = UnpackPayload(payload, &length);
   if (!data) return std::string();
   try {
     return std::string(reinterpret_cast<const char *>(data.get()), length);

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,7 @@ constexpr UINT32 kMaxUnpackedSize = 64u * 1024 * 1024;
 unsigned char *Base64Decode(const char *text, INT32 length, UINT32 *decodedLength);
 // The buffer form: a new[] buffer with the unpacked bytes, or null.
 unsigned char *UnpackPayload(const char *text, INT32 length, UINT32 *unpackedLength);
+// The same for a text field, owned.
+std::unique_ptr<unsigned char[]> UnpackPayload(std::string_view payload, UINT32 *unpackedLength);
 // The string form: the unpacked bytes, or empty on any failure.
 std::string UnpackPayloadString(std::string_view payload);

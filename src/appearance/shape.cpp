@@ -28,7 +28,6 @@ constexpr UINT32 kRectanglesType = 1;     // RDH_RECTANGLES
 // hundreds of megabytes. A change whose result could pass this is refused before it is made.
 constexpr size_t kMaxShapeRectangles = size_t{1} << 18;
 
-
 // ExtCreateRegion reads as many rectangles as the header counts, whatever size it is given, so
 // the block must be checked to hold them all before it gets there.
 bool IsWholeRegionData(const unsigned char *block, UINT32 length) {
@@ -82,10 +81,8 @@ bool ChangeFitsTheShape(HRGN accumulated, const unsigned char *block) {
 // The region the block describes, or null when the block is not a whole rectangle list, could
 // make the accumulated shape too complex, or ExtCreateRegion refuses it.
 HRGN RegionFromChange(std::string_view packedChange, HRGN accumulated) {
-  if (packedChange.empty() || packedChange.size() > 0x7FFFFFFFu) return nullptr;
   UINT32 length = 0;
-  std::unique_ptr<unsigned char[]> block(
-      UnpackPayload(packedChange.data(), static_cast<INT32>(packedChange.size()), &length));
+  std::unique_ptr<unsigned char[]> block = UnpackPayload(packedChange, &length);
   if (!block || !IsWholeRegionData(block.get(), length)) return nullptr;
   try {
     if (!ChangeFitsTheShape(accumulated, block.get())) {

@@ -48,26 +48,17 @@ IconAssembly g_trayIconAssembly;
 // goes (the shell would otherwise keep them, dead, until the pointer passes over them).
 std::set<std::pair<HWND, UINT>> g_shownIcons;
 
-
-
 // The record stored under the owner window's id, made (with a hidden tool window) when the
 // registry has none. Null only when memory cannot be obtained.
 CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
   if (CWindowData *found = FindWindowData(remoteWnd)) return found;
   LogDebug("Can not find local window, create it!\n");
-  std::unique_ptr<CWindowData> record(new (std::nothrow) CWindowData);
-  if (!record) return nullptr;
-  record->m_remoteWnd = remoteWnd;
-  record->m_remoteParent = 0;
-  record->m_groupId = 0;
-  if (!AddWindowData(remoteWnd, record.get())) return nullptr;
-  CWindowData *proxy = record.release();  // the registry owns it now
+  CWindowData *proxy = AddNewWindowData(remoteWnd);
+  if (!proxy) return nullptr;
   CreateLocalWindow(proxy);
   LogDebug("Create a local window:%.8X for remote window:%.8X\n",
            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)), static_cast<unsigned>(remoteWnd));
-  ShowWindow(proxy->m_hWnd, SW_HIDE);
-  SetWindowLongA(proxy->m_hWnd, GWL_EXSTYLE, GetWindowLongA(proxy->m_hWnd, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
-  ShowWindow(proxy->m_hWnd, SW_HIDE);
+  RestyleLocalWindow(proxy->m_hWnd, true, SW_HIDE);
   return proxy;
 }
 
@@ -76,10 +67,14 @@ bool PendingRecordWantsIcon() {
   return (flags & NIF_ICON) != 0 && ReadU32(pNotifyIconData.get() + kIconOffset) != 0;
 }
 
-void ResetAfterFire() {
+void DropPendingRecord() {
   pNotifyIconData.reset();
   CharType = 0;
   dwMessage = 0;
+}
+
+void ResetAfterFire() {
+  DropPendingRecord();
   g_trayIconAssembly.maskBits.clear();
   g_trayIconAssembly.colorBits.clear();
   g_trayIconAssembly.completedParts = 0;
@@ -113,8 +108,8 @@ int Fire(bool large) {
   return 1;
 }
 
-int OnNotifyRecord(CWindowData *proxy, bool large, const char *payload) {
-  const std::string bytes = UnpackPayloadString(payload != nullptr ? std::string_view(payload) : std::string_view());
+int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
+  const std::string bytes = UnpackPayloadString(payload);
   if (bytes.size() < 9) {
     LogDebug("Message length is to small!\n");
     return 0;
@@ -157,13 +152,12 @@ int OnNotifyRecord(CWindowData *proxy, bool large, const char *payload) {
 
 }  // namespace
 
-int OnSysTray(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, const char *payload) {
+int OnSysTray(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, std::string_view payload) {
   try {
     CWindowData *proxy = ChooseProxyRecord(remoteWnd);
     if (proxy == nullptr) return 0;
     if (partKind == kRecordPart) return OnNotifyRecord(proxy, large, payload);
-    if (!AddIconPart(g_trayIconAssembly, partKind, payload != nullptr ? std::string_view(payload) : std::string_view()))
-      return 0;
+    if (!AddIconPart(g_trayIconAssembly, partKind, payload)) return 0;
     return Fire(large);
   } catch (...) {
     return 0;  // memory cannot be obtained: the message is dropped
@@ -186,11 +180,8 @@ void RemoveNotifyIconsOf(HWND hwnd) {
   // A record still waiting for its icon names this window: shown later, it would give the shell
   // an icon of a window that is gone (or of whatever window gets the handle next).
   if (pNotifyIconData &&
-      ReadU32(pNotifyIconData.get() + kHWndOffset) == static_cast<UINT32>(reinterpret_cast<UINT_PTR>(hwnd))) {
-    pNotifyIconData.reset();
-    CharType = 0;
-    dwMessage = 0;
-  }
+      ReadU32(pNotifyIconData.get() + kHWndOffset) == static_cast<UINT32>(reinterpret_cast<UINT_PTR>(hwnd)))
+    DropPendingRecord();
   for (auto it = g_shownIcons.lower_bound({hwnd, 0}); it != g_shownIcons.end() && it->first == hwnd;) {
     DeleteNotifyIcon(hwnd, it->second);
     it = g_shownIcons.erase(it);
@@ -202,8 +193,6 @@ void ResetTrayMirror() {
   // record had none).
   for (const auto &[hwnd, uID] : g_shownIcons) DeleteNotifyIcon(hwnd, uID);
   g_shownIcons.clear();
-  pNotifyIconData.reset();
-  CharType = 0;
-  dwMessage = 0;
+  DropPendingRecord();
   g_trayIconAssembly = IconAssembly();
 }

@@ -20,40 +20,13 @@ struct PendingWrite {
 // Guarded by the write lock. Entries are shared so that a write being handed to the client stays
 // alive until the client call returns, even if termination empties the list meanwhile.
 std::list<std::shared_ptr<PendingWrite>> g_pendingWrites;
-unsigned g_pendingCount = 0;
 UINT32 g_writeSequence = 0;
 
 std::atomic<UINT32> g_messageCounter{0};
 
 constexpr size_t kFrameSize = 1400;
 
-// Unlinks the entry whose sequence field is at userData. Only addresses the queue gave out are
-// matched, so a completion for a released or unknown write reads nothing.
-void ReleaseLocked(const void *userData) {
-  for (auto it = g_pendingWrites.begin(); it != g_pendingWrites.end(); ++it) {
-    if (&(*it)->sequence == userData) {
-      g_pendingWrites.erase(it);
-      --g_pendingCount;
-      return;
-    }
-  }
-}
-
-}  // namespace
-
-void SendAgentMessage(const char *keyword, const char *format, ...) {
-  const UINT32 counter = g_messageCounter.fetch_add(1, std::memory_order_relaxed);
-  char frame[kFrameSize];
-  int prefix = snprintf(frame, sizeof frame, "%s,%u,", keyword, static_cast<unsigned>(counter));
-  if (prefix < 0) return;
-  if (prefix > static_cast<int>(kFrameSize) - 1) prefix = kFrameSize - 1;
-  va_list args;
-  va_start(args, format);
-  vsnprintf(frame + prefix, sizeof frame - static_cast<size_t>(prefix), format, args);
-  va_end(args);
-  WriteToChannel(frame);
-}
-
+// Queues one frame (without line end) and hands it to the client.
 void WriteToChannel(const char *text) {
   const DWORD openHandle = ChannelOpenHandle();
   if (openHandle == 0) return;
@@ -72,7 +45,6 @@ void WriteToChannel(const char *text) {
   try {
     write->sequence = ++g_writeSequence;
     g_pendingWrites.push_back(write);
-    ++g_pendingCount;
   } catch (const std::bad_alloc &) {
     queued = false;
   }
@@ -90,9 +62,31 @@ void WriteToChannel(const char *text) {
   if (result != CHANNEL_RC_OK) ReleasePendingWrite(&write->sequence);
 }
 
+}  // namespace
+
+void SendAgentMessage(const char *keyword, const char *format, ...) {
+  const UINT32 counter = g_messageCounter.fetch_add(1, std::memory_order_relaxed);
+  char frame[kFrameSize];
+  int prefix = snprintf(frame, sizeof frame, "%s,%u,", keyword, static_cast<unsigned>(counter));
+  if (prefix < 0) return;
+  if (prefix > static_cast<int>(kFrameSize) - 1) prefix = kFrameSize - 1;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(frame + prefix, sizeof frame - static_cast<size_t>(prefix), format, args);
+  va_end(args);
+  WriteToChannel(frame);
+}
+
 void ReleasePendingWrite(void *userData) {
   AcquireWriteLock();
-  ReleaseLocked(userData);
+  // Only addresses the queue gave out are matched, so a completion for a released or unknown
+  // write reads nothing.
+  for (auto it = g_pendingWrites.begin(); it != g_pendingWrites.end(); ++it) {
+    if (&(*it)->sequence == userData) {
+      g_pendingWrites.erase(it);
+      break;
+    }
+  }
   ReleaseWriteLock();
 }
 
@@ -100,13 +94,12 @@ void DestroyAllPendingWrites() {
   AcquireWriteLock();
   // Entries a writer is still handing to the client stay alive in its hands until the call returns.
   g_pendingWrites.clear();
-  g_pendingCount = 0;
   ReleaseWriteLock();
 }
 
 unsigned PendingWriteCount() {
   AcquireWriteLock();
-  const unsigned count = g_pendingCount;
+  const unsigned count = static_cast<unsigned>(g_pendingWrites.size());
   ReleaseWriteLock();
   return count;
 }

@@ -8,9 +8,6 @@
 // Sends one message "keyword,counter,payload\n" to the agent. The frame is cut to 1399 characters.
 void SendAgentMessage(const char *keyword, const char *format, ...) QUORV_PRINTF(2, 3);
 
-// Queues one frame (without line end) and hands it to the client.
-void WriteToChannel(const char *text);
-
 // A write the client reports completed or cancelled; userData is what the queue gave the client.
 void ReleasePendingWrite(void *userData);
 

@@ -7,7 +7,6 @@
 #include "session/host_messages.h"
 #include "session/window_proc.h"
 
-#include <new>
 
 namespace {
 
@@ -22,6 +21,11 @@ bool g_classStale = false;
 // A local window that could not be destroyed at unload: the class is made harmless through it.
 HWND g_survivor = nullptr;
 
+// A class registered without an instance belongs to the program's module.
+bool UnregisterLocalClass() {
+  return UnregisterClassA(kLocalWindowClass, nullptr) || UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr));
+}
+
 void RegisterLocalWindowClass() {
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = LocalWindowProc;
@@ -29,7 +33,7 @@ void RegisterLocalWindowClass() {
   if (RegisterClassA(&windowClass) || GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return;
   // The class outlived an earlier load of this library. Once its windows are gone it can be
   // registered anew; until then it keeps the default procedure the unload gave it.
-  if (UnregisterClassA(kLocalWindowClass, nullptr) || UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr))) {
+  if (UnregisterLocalClass()) {
     if (RegisterClassA(&windowClass)) return;
   }
   g_classStale = true;
@@ -61,6 +65,12 @@ void CreateLocalWindow(CWindowData *record) {
   SetWindowPos(record->m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOREDRAW);
 }
 
+void RestyleLocalWindow(HWND hwnd, bool tool, int showCommand) {
+  ShowWindow(hwnd, SW_HIDE);
+  SetToolWindowStyle(hwnd, tool);
+  ShowWindow(hwnd, showCommand);
+}
+
 void DestroyLocalWindow(HWND hwnd) {
   if (DestroyWindow(hwnd) || !IsWindow(hwnd)) return;
   SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(DefWindowProcA));
@@ -70,9 +80,7 @@ void DestroyLocalWindow(HWND hwnd) {
 
 void UnregisterLocalWindowClass() {
   if (!g_classRegistered) return;
-  // A class registered without an instance belongs to the program's module.
-  const bool unregistered =
-      UnregisterClassA(kLocalWindowClass, nullptr) || UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr));
+  const bool unregistered = UnregisterLocalClass();
   // Windows of another thread still use the class: point it at the default procedure, so no
   // window made of it later calls into this library once it is unloaded.
   if (!unregistered && g_survivor && IsWindow(g_survivor))
@@ -88,10 +96,9 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
   if (host) PostMessageA(host, WM_USER_WINDOWS_CHANGED, 0, 0);
 
   CWindowData *record = FindWindowData(remoteWnd);
-  const bool isNew = record == nullptr;
-  if (isNew) {
+  if (!record) {
     LogDebug("Can not find CWindowData object for remote window:%.8X, create one!\n", static_cast<unsigned>(remoteWnd));
-    record = new (std::nothrow) CWindowData;
+    record = AddNewWindowData(remoteWnd);
     if (!record) return 1;  // memory cannot be obtained: the command is dropped
   } else {
     LogDebug("Find CWindowData object %.8X for remote window:%.8X!\n",
@@ -100,10 +107,6 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
   record->m_remoteWnd = remoteWnd;
   record->m_remoteParent = parentId;
   record->m_groupId = groupId;
-  if (isNew && !AddWindowData(remoteWnd, record)) {
-    delete record;
-    return 1;
-  }
 
   if (parentId == 0) {
     LogDebug("Parent of remote window: %.8X is NULL, so create a local dummy window for it!\n",
@@ -111,13 +114,9 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
     CreateLocalWindow(record);
     if (flags & kToolWindowFlag) {
       LogDebug("Remote window: %.8X is a tool window, set WS_EX_TOOLWINDOW flag!\n", static_cast<unsigned>(remoteWnd));
-      ShowWindow(record->m_hWnd, SW_HIDE);
-      SetToolWindowStyle(record->m_hWnd, true);
-      ShowWindow(record->m_hWnd, SW_HIDE);
+      RestyleLocalWindow(record->m_hWnd, true, SW_HIDE);
     } else {
-      ShowWindow(record->m_hWnd, SW_HIDE);
-      SetToolWindowStyle(record->m_hWnd, false);
-      ShowWindow(record->m_hWnd, SW_SHOW);
+      RestyleLocalWindow(record->m_hWnd, false, SW_SHOW);
     }
   }
 

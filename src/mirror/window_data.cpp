@@ -3,6 +3,8 @@
 #include "mirror/create.h"
 #include "mirror/local_window_index.h"
 
+#include <memory>
+#include <new>
 #include <unordered_map>
 
 namespace {
@@ -61,17 +63,12 @@ void ClearRegistry() {
 CWindowData::~CWindowData() {
   if (m_hBigIcon) DestroyIcon(m_hBigIcon);
   if (m_hSmallIcon) DestroyIcon(m_hSmallIcon);
-  m_strTitle.clear();
 }
 
-void CWindowData::SetBigIcon(HICON icon) {
-  if (m_hBigIcon && m_hBigIcon != icon) DestroyIcon(m_hBigIcon);
-  m_hBigIcon = icon;
-}
-
-void CWindowData::SetSmallIcon(HICON icon) {
-  if (m_hSmallIcon && m_hSmallIcon != icon) DestroyIcon(m_hSmallIcon);
-  m_hSmallIcon = icon;
+void CWindowData::SetIcon(bool large, HICON icon) {
+  HICON &slot = large ? m_hBigIcon : m_hSmallIcon;
+  if (slot && slot != icon) DestroyIcon(slot);
+  slot = icon;
 }
 
 const WindowRegistry &GetWindowRegistry() { return g_registry; }
@@ -92,6 +89,14 @@ bool AddWindowData(UINT32 remoteWnd, CWindowData *record) {
     throw;
   }
   return true;
+}
+
+CWindowData *AddNewWindowData(UINT32 remoteWnd) {
+  std::unique_ptr<CWindowData> record(new (std::nothrow) CWindowData);
+  if (!record) return nullptr;
+  record->m_remoteWnd = remoteWnd;
+  if (!AddWindowData(remoteWnd, record.get())) return nullptr;
+  return record.release();  // the registry owns it now
 }
 
 void BindLocalWindow(CWindowData *record, HWND hwnd) {

@@ -11,13 +11,12 @@
 class CWindowData {
  public:
   CWindowData() = default;
-  ~CWindowData();  // destroys the icons it holds and empties the title; never the window
+  ~CWindowData();  // destroys the icons it holds; never the window
   CWindowData(const CWindowData &) = delete;
   CWindowData &operator=(const CWindowData &) = delete;
 
-  // Replaces an icon slot, destroying the icon that was there.
-  void SetBigIcon(HICON icon);
-  void SetSmallIcon(HICON icon);
+  // Replaces the big or the small icon slot, destroying the icon that was there.
+  void SetIcon(bool large, HICON icon);
 
   HWND m_hWnd = nullptr;
   UINT32 m_uTrayCallbackMsg = 0;
@@ -40,6 +39,9 @@ const WindowRegistry &GetWindowRegistry();
 CWindowData *FindWindowData(UINT32 remoteWnd);
 // Inserts the record under remoteWnd; false (and the caller keeps the record) when the id is taken.
 bool AddWindowData(UINT32 remoteWnd, CWindowData *record);
+// A new record with its id, registered under it; null when memory cannot be obtained or the id
+// is taken.
+CWindowData *AddNewWindowData(UINT32 remoteWnd);
 // Destroys the record's local window (the record still registered while WM_DESTROY runs), releases
 // the record and removes the entry. Returns the entry after it, for walks that remove as they go.
 WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry);

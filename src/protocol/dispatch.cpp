@@ -145,9 +145,6 @@ DecodedMessage DecodeMessage(std::string_view message, FieldScan scan) {
       d.text = f(3);
       d.s = Signed(f(4));
       break;
-    case Command::kZChange:
-      for (int i = 0; i < 4; ++i) d.u[i] = Unsigned(f(1 + i));
-      break;
     case Command::kUpdateRgn:
       d.u[0] = Unsigned(f(1));
       d.text = f(2);
@@ -180,13 +177,13 @@ void RouteMessage(const DecodedMessage &d) {
       OnHello();
       break;
     case Command::kSetIcon:
-      OnSetIcon(d.u[0], d.u[1], d.s, d.large, std::string(d.text).c_str());
+      OnSetIcon(d.u[0], d.u[1], d.s, d.large, d.text);
       break;
     case Command::kTitle:
       OnTitle(d.u[0], d.u[1], std::string(d.text).c_str(), d.s);
       break;
     case Command::kSysTray:
-      OnSysTray(d.u[0], d.u[1], d.s, d.large, std::string(d.text).c_str());
+      OnSysTray(d.u[0], d.u[1], d.s, d.large, d.text);
       break;
     case Command::kUpdateRgn:
       OnUpdateRgn(d.text);
@@ -231,8 +228,7 @@ void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
   if (g_accumulator.size() < totalLength) return;
   std::string message;
   message.swap(g_accumulator);
-  const FieldScan scan = g_scan;  // the next message starts a search of its own
-  Dispatch(message, scan);
+  Dispatch(message, g_scan);  // decoding takes its own copy; the next message starts anew
   // Keep the buffer for the next message, which gives a large one back unless it is as large.
   if (g_accumulator.empty()) {
     message.clear();

@@ -8,7 +8,6 @@
 #include "session/settings.h"
 
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -31,10 +30,6 @@ BOOL CALLBACK MatchHostFrame(HWND hwnd, LPARAM context) {
   return FALSE;
 }
 
-}  // namespace
-
-HWND GetHostFrameWindow() { return g_hostFrame; }
-
 HWND FindHostFrameWindow() {
   Search search = {GetCurrentProcessId(), nullptr};
   EnumWindows(MatchHostFrame, reinterpret_cast<LPARAM>(&search));
@@ -42,18 +37,16 @@ HWND FindHostFrameWindow() {
 }
 
 HWND CreateSessionPlaceholder() {
-  CWindowData *record = new (std::nothrow) CWindowData;
+  CWindowData *record = AddNewWindowData(0);
   if (!record) return nullptr;
-  if (!AddWindowData(0, record)) {
-    delete record;
-    return nullptr;
-  }
   CreateLocalWindow(record);
-  ShowWindow(record->m_hWnd, SW_HIDE);
-  SetWindowLongA(record->m_hWnd, GWL_EXSTYLE, GetWindowLongA(record->m_hWnd, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
-  ShowWindow(record->m_hWnd, SW_SHOW);
+  RestyleLocalWindow(record->m_hWnd, true, SW_SHOW);
   return record->m_hWnd;
 }
+
+}  // namespace
+
+HWND GetHostFrameWindow() { return g_hostFrame; }
 
 int OnHello() {
   ResetWindowRegistry();

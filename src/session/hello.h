@@ -6,6 +6,4 @@
 // Null until the first session start has found it; then kept for the life of the process.
 HWND GetHostFrameWindow();
 
-int OnHello();
-HWND FindHostFrameWindow();
-HWND CreateSessionPlaceholder();
+// HELLO itself is declared with the other command handlers (protocol/handlers.h).

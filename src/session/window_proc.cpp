@@ -28,6 +28,19 @@ void PostActiveWindow(HWND local) {
   if (HWND host = GetHostFrameWindow()) PostMessageA(host, WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(local), 0);
 }
 
+// True when a focus event for hwnd comes within the same calendar second as the last one.
+bool IsFocusEventRepeated(HWND hwnd) {
+  const INT32 now = static_cast<INT32>(time(nullptr));
+  auto it = g_lastFocusEvent.find(hwnd);
+  if (it == g_lastFocusEvent.end()) {
+    g_lastFocusEvent.emplace(hwnd, now);
+    return false;
+  }
+  const INT32 elapsed = static_cast<INT32>(static_cast<UINT32>(now) - static_cast<UINT32>(it->second));
+  it->second = now;
+  return elapsed < 1;
+}
+
 LRESULT OnFocus(HWND hwnd) {
   if (IsFocusEventRepeated(hwnd)) return 1;
   LogDebug("Received WM_SETFOCUS or WM_ACTIVATE\n");
@@ -100,18 +113,6 @@ LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 }
 
 }  // namespace
-
-bool IsFocusEventRepeated(HWND hwnd) {
-  const INT32 now = static_cast<INT32>(time(nullptr));
-  auto it = g_lastFocusEvent.find(hwnd);
-  if (it == g_lastFocusEvent.end()) {
-    g_lastFocusEvent.emplace(hwnd, now);
-    return false;
-  }
-  const INT32 elapsed = static_cast<INT32>(static_cast<UINT32>(now) - static_cast<UINT32>(it->second));
-  it->second = now;
-  return elapsed < 1;
-}
 
 LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   try {

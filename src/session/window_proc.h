@@ -4,5 +4,3 @@
 #include <windows.h>
 
 LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-// True when a focus event for hwnd comes within the same calendar second as the last one.
-bool IsFocusEventRepeated(HWND hwnd);
