@@ -59,8 +59,8 @@ def main():
 
     rows = []  # figure, ours, peer name, peer figure, ratio text, target text, met
 
-    def row(figure, ours, peer, peerfig, ratio, target, ok):
-        rows.append((figure, ours, peer, peerfig, ratio, target, ok))
+    def row(*cells):
+        rows.append(cells)
 
     def fastest(figures):
         present = [(v, k) for k, v in figures.items() if v is not None]
@@ -68,6 +68,9 @@ def main():
 
     def ratio(a, b):
         return None if a is None or b is None or b == 0 else a / b
+
+    def times(value, form="%.2fx"):
+        return form % value if value else "n/a"
 
     def met(value, limit, at_least):
         if value is None:
@@ -84,15 +87,15 @@ def main():
     peers = {"EVP_DecodeBlock": t("BM_OpenSSL_EVP_DecodeBlock_Clean"), "g_base64_decode": t("BM_GLib_g_base64_decode_Clean")}
     best = fastest(peers)
     for k, v in peers.items():
-        row("Base64Decode, 1 MiB clean", "", k, fmt_time(v) + speed(v, mib), "%.2fx" % ratio(v, ours) if ratio(v, ours) else "n/a", "", "")
+        row("Base64Decode, 1 MiB clean", "", k, fmt_time(v) + speed(v, mib), times(ratio(v, ours)), "", "")
     r = ratio(best[0], ours)
     row("Base64Decode, 1 MiB clean", fmt_time(ours) + speed(ours, mib), "fastest: " + best[1], fmt_time(best[0]),
-        "%.2fx as fast" % r if r else "n/a", ">= 1.5x", met(r, 1.5, True))
+        times(r, "%.2fx as fast"), ">= 1.5x", met(r, 1.5, True))
     ours = t("BM_Base64Decode_Lines")
     peer = t("BM_OpenSSL_EVP_DecodeUpdate_Lines")
     r = ratio(peer, ours)
     row("Base64Decode, 1 MiB in 76-char CRLF lines", fmt_time(ours) + speed(ours, mib), "EVP_DecodeUpdate",
-        fmt_time(peer), "%.2fx as fast" % r if r else "n/a", ">= 2x", met(r, 2.0, True))
+        fmt_time(peer), times(r, "%.2fx as fast"), ">= 2x", met(r, 2.0, True))
 
     # 2. unpacking
     ours = t("BM_UnpackPayload_Region")
@@ -103,20 +106,19 @@ def main():
     limit = best[0] + inflate if best[0] is not None and inflate is not None else None
     r = ratio(ours, limit)
     row("UnpackPayload, 1 MiB region payload", fmt_time(ours), "%s + uncompress" % best[1],
-        "%s + %s = %s" % (fmt_time(best[0]), fmt_time(inflate), fmt_time(limit)), "%.3fx the sum" % r if r else "n/a",
+        "%s + %s = %s" % (fmt_time(best[0]), fmt_time(inflate), fmt_time(limit)), times(r, "%.3fx the sum"),
         "<= 1.15x", met(r, 1.15, False))
 
     # 3. message assembly
-    for size, label in ((16 * mib, "16 MiB"),):
-        ours = t("BM_OnChannelData/%d" % size)
-        peer = t("BM_CopyChunks/%d" % size)
-        fresh = t("BM_CopyChunksFreshBuffer/%d" % size)
-        r = ratio(ours, peer)
-        row("OnChannelData, %s in 1600-byte chunks" % label, fmt_time(ours), "copy into a buffer allocated once",
-            fmt_time(peer), "%.2fx" % r if r else "n/a", "<= 1.5x", met(r, 1.5, False))
-        rf = ratio(ours, fresh)
-        row("OnChannelData, %s in 1600-byte chunks" % label, "", "copy into a fresh buffer per message",
-            fmt_time(fresh), "%.2fx" % rf if rf else "n/a", "(reference)", "")
+    size = 16 * mib
+    ours = t("BM_OnChannelData/%d" % size)
+    peer = t("BM_CopyChunks/%d" % size)
+    fresh = t("BM_CopyChunksFreshBuffer/%d" % size)
+    r = ratio(ours, peer)
+    row("OnChannelData, 16 MiB in 1600-byte chunks", fmt_time(ours), "copy into a buffer allocated once",
+        fmt_time(peer), times(r), "<= 1.5x", met(r, 1.5, False))
+    row("OnChannelData, 16 MiB in 1600-byte chunks", "", "copy into a fresh buffer per message",
+        fmt_time(fresh), times(ratio(ours, fresh)), "(reference)", "")
     per = {}
     for size in (1 * mib, 16 * mib, 64 * mib):
         for name in ("BM_OnChannelData", "BM_CopyChunks", "BM_CopyChunksFreshBuffer"):
@@ -125,12 +127,12 @@ def main():
     a, b = per[("BM_OnChannelData", 64 * mib)], per[("BM_OnChannelData", 1 * mib)]
     r = ratio(a, b)
     row("OnChannelData, time per byte at 64 MiB vs 1 MiB", "%.3g ns/B vs %.3g ns/B" % (a * 1e9, b * 1e9) if r else "n/a",
-        "", "", "%.2fx" % r if r else "n/a", "<= 1.2x", met(r, 1.2, False))
+        "", "", times(r), "<= 1.2x", met(r, 1.2, False))
     for name, label in (("BM_CopyChunks", "copy, buffer allocated once"), ("BM_CopyChunksFreshBuffer", "copy, fresh buffer")):
         a2, b2 = per[(name, 64 * mib)], per[(name, 1 * mib)]
         r2 = ratio(a2, b2)
         row("  the same for the limit: " + label, "", "", "%.3g ns/B vs %.3g ns/B" % (a2 * 1e9, b2 * 1e9) if r2 else "n/a",
-            "%.2fx" % r2 if r2 else "n/a", "(reference)", "")
+            times(r2), "(reference)", "")
 
     # 4. scale
     for name, label in (("BM_Registry_FocusLookup", "focus lookup by local window"), ("BM_Registry_Create", "CREATE"),
@@ -138,7 +140,7 @@ def main():
         small, middle, large = t("%s/10" % name), t("%s/1000" % name), t("%s/100000" % name)
         r = ratio(large, small)
         row("%s, per message, 100,000 windows" % label, fmt_time(large), "the same with 10 (1,000)",
-            "%s (%s)" % (fmt_time(small), fmt_time(middle)), "%.2fx" % r if r else "n/a", "<= 3x", met(r, 3.0, False))
+            "%s (%s)" % (fmt_time(small), fmt_time(middle)), times(r), "<= 3x", met(r, 3.0, False))
 
     # 5. a whole session
     e = m.get("BM_Session_Demo")
@@ -149,14 +151,14 @@ def main():
         count = int(e["counters"].get("messages", 0))
     row("recorded demo session, winsim (%s messages)" % count,
         "%.0f messages/s" % native if native else "n/a", "the same under Wine, real DLL",
-        "%.0f messages/s" % wine if wine else "not run", "%.2fx" % (native / wine) if native and wine else "n/a",
+        "%.0f messages/s" % wine if wine else "not run", times(ratio(native, wine)),
         "(reported)", "")
 
     # 6. logging off
     ours = t("BM_LogDebug_Off")
     peer = t("BM_Format_Record")
     row("LogDebug with logging off, per call", fmt_time(ours), "formatting the record alone", fmt_time(peer),
-        "%.4fx" % ratio(ours, peer) if ratio(ours, peer) else "n/a", "<= 5 ns", met(ours * 1e9 if ours else None, 5.0, False))
+        times(ratio(ours, peer), "%.4fx"), "<= 5 ns", met(ours * 1e9 if ours else None, 5.0, False))
 
     headers = ("figure", "ours", "peer", "peer figure", "ratio", "target", "")
     widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(7)]
