@@ -8,17 +8,15 @@
 
 namespace winsim {
 
-// The clock behind GetLocalTime and the C runtime's time(): fixed by the test, or real.
+// The clock behind GetLocalTime and the C runtime's time(): real until a test fixes it.
 void SetLocalTime(const SYSTEMTIME &time);
 void SetCalendarTime(int64_t secondsSince1970);
-void UseRealClock();
 
 // What GetModuleFileNameA(NULL, ...) reports for the executable (a Windows path, e.g.
 // "C:\\host\\host.exe"); by default the real path of the running program.
 void SetModuleFileName(const char *path);
 
-// Kernel objects: whether a named mutex exists, and how many kernel handles are open.
-bool MutexExists(const char *name);
+// Kernel objects: how many kernel handles are open.
 int OpenKernelHandles();
 
 // A standard user may not open keys under HKEY_LOCAL_MACHINE for writing.

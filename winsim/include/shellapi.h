@@ -4,15 +4,12 @@
 
 #include "windows.h"
 
-#ifndef GUID_DEFINED
-#define GUID_DEFINED
 typedef struct _GUID {
   DWORD Data1;
   WORD Data2;
   WORD Data3;
   BYTE Data4[8];
 } GUID;
-#endif
 
 typedef struct _NOTIFYICONDATAA {
   DWORD cbSize;
@@ -84,10 +81,6 @@ static_assert(sizeof(NOTIFYICONDATAA) == 508 && sizeof(NOTIFYICONDATAW) == 956 &
 #define NIF_REALTIME 0x00000040
 #define NIF_SHOWTIP 0x00000080
 
-#define NIS_HIDDEN 0x00000001
-#define NIS_SHAREDICON 0x00000002
-
-#define NOTIFYICON_VERSION 3
 #define NOTIFYICON_VERSION_4 4
 
 extern "C" {
@@ -96,6 +89,5 @@ BOOL WINAPI Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data);
 }
 
 #ifndef UNICODE
-#define NOTIFYICONDATA NOTIFYICONDATAA
 #define Shell_NotifyIcon Shell_NotifyIconA
 #endif

@@ -12,7 +12,6 @@ namespace winsim {
 
 // ---- desktop state ------------------------------------------------------------------------------
 void SetWorkArea(const RECT &area);
-RECT GetWorkArea();
 // Puts the cursor anywhere, also off the screen (SetCursorPos clamps to the screen as Windows does).
 void SetCursorPosition(int x, int y);
 

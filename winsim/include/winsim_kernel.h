@@ -27,36 +27,22 @@
 #define WAIT_FAILED 0xFFFFFFFFL
 
 #define SYNCHRONIZE 0x00100000L
-#define MUTEX_ALL_ACCESS 0x1F0001
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
-#define DLL_THREAD_ATTACH 2
-#define DLL_THREAD_DETACH 3
 
 #define CP_ACP 0
-#define CP_OEMCP 1
 #define CP_UTF8 65001
 
-#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
-#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
 
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
 #define KEY_CREATE_SUB_KEY 0x0004
-#define KEY_ENUMERATE_SUB_KEYS 0x0008
-#define KEY_NOTIFY 0x0010
 #define KEY_CREATE_LINK 0x0020
-#define KEY_WOW64_64KEY 0x0100
-#define KEY_WOW64_32KEY 0x0200
-#define KEY_READ 0x20019
-#define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
-#define REG_NONE 0
 #define REG_SZ 1
-#define REG_BINARY 3
 #define REG_DWORD 4
 #define REG_OPTION_NON_VOLATILE 0
 
@@ -82,23 +68,20 @@ BOOL WINAPI FreeLibrary(HMODULE module);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount,
-                               LPWSTR wide, int wideCount);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide,
+                               int wideCount);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte,
                                int multiByteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR returned,
-                                      DWORD size, LPCSTR fileName);
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR returned, DWORD size,
+                                      LPCSTR fileName);
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize);
 LSTATUS WINAPI RegCloseKey(HKEY key);
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options,
-                               REGSAM desired, LPSECURITY_ATTRIBUTES attributes, PHKEY result,
-                               LPDWORD disposition);
-LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data,
-                              DWORD dataSize);
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM desired,
+                               LPSECURITY_ATTRIBUTES attributes, PHKEY result, LPDWORD disposition);
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data, DWORD dataSize);
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
-LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 }

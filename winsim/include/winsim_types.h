@@ -10,11 +10,8 @@
 #endif
 
 #define WINAPI __attribute__((stdcall))
-#define APIENTRY WINAPI
 #define CALLBACK WINAPI
 #define _stdcall __attribute__((stdcall))
-#define __stdcall __attribute__((stdcall))
-#define WINSIM_API extern "C" __attribute__((visibility("default")))
 // Exports of a module built against winsim (what a .def file does on Windows).
 #define WINSIM_EXPORT __attribute__((visibility("default")))
 
@@ -87,8 +84,8 @@ typedef HKEY *PHKEY;
 #define INFINITE 0xFFFFFFFFu
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
-#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b) \
+  ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 

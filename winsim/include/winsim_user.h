@@ -12,25 +12,18 @@ typedef COLORREF *LPCOLORREF;
 #define GetRValue(rgb) ((BYTE)(rgb))
 #define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
 #define GetBValue(rgb) ((BYTE)((rgb) >> 16))
-#define MAKEINTATOM(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
-#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 
 // ---- errors of this surface ---------------------------------------------------------------------
 #define ERROR_INVALID_INDEX 1413L
-#define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
-#define ERROR_INVALID_FLAGS 1004L
 
 // ---- window messages ----------------------------------------------------------------------------
-#define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
-#define WM_MOVE 0x0003
 #define WM_SIZE 0x0005
 #define WM_ACTIVATE 0x0006
 #define WM_SETFOCUS 0x0007
 #define WM_KILLFOCUS 0x0008
-#define WM_ENABLE 0x000A
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
 #define WM_GETTEXTLENGTH 0x000E
@@ -39,17 +32,8 @@ typedef COLORREF *LPCOLORREF;
 #define WM_QUIT 0x0012
 #define WM_ERASEBKGND 0x0014
 #define WM_SHOWWINDOW 0x0018
-#define WM_ACTIVATEAPP 0x001C
-#define WM_SETCURSOR 0x0020
 #define WM_MOUSEACTIVATE 0x0021
 #define WM_CHILDACTIVATE 0x0022
-#define WM_GETMINMAXINFO 0x0024
-#define WM_WINDOWPOSCHANGING 0x0046
-#define WM_WINDOWPOSCHANGED 0x0047
-#define WM_COPYDATA 0x004A
-#define WM_CONTEXTMENU 0x007B
-#define WM_STYLECHANGING 0x007C
-#define WM_STYLECHANGED 0x007D
 #define WM_GETICON 0x007F
 #define WM_SETICON 0x0080
 #define WM_NCCREATE 0x0081
@@ -61,20 +45,11 @@ typedef COLORREF *LPCOLORREF;
 #define WM_SYSKEYDOWN 0x0104
 #define WM_SYSKEYUP 0x0105
 #define WM_SYSCHAR 0x0106
-#define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
 #define WM_TIMER 0x0113
-#define WM_MOUSEMOVE 0x0200
-#define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
-#define WM_LBUTTONDBLCLK 0x0203
-#define WM_RBUTTONDOWN 0x0204
 #define WM_RBUTTONUP 0x0205
-#define WM_RBUTTONDBLCLK 0x0206
-#define WM_MBUTTONDOWN 0x0207
-#define WM_MBUTTONUP 0x0208
 #define WM_IME_CHAR 0x0286
-#define WM_POPUPSYSTEMMENU 0x0313
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -97,48 +72,24 @@ typedef COLORREF *LPCOLORREF;
 #define WS_CLIPCHILDREN 0x02000000L
 #define WS_MAXIMIZE 0x01000000L
 #define WS_CAPTION 0x00C00000L
-#define WS_BORDER 0x00800000L
 #define WS_DLGFRAME 0x00400000L
-#define WS_VSCROLL 0x00200000L
-#define WS_HSCROLL 0x00100000L
 #define WS_SYSMENU 0x00080000L
 #define WS_THICKFRAME 0x00040000L
-#define WS_GROUP 0x00020000L
-#define WS_TABSTOP 0x00010000L
 #define WS_MINIMIZEBOX 0x00020000L
 #define WS_MAXIMIZEBOX 0x00010000L
 #define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
-#define WS_POPUPWINDOW (WS_POPUP | WS_BORDER | WS_SYSMENU)
 
 #define WS_EX_DLGMODALFRAME 0x00000001L
-#define WS_EX_NOPARENTNOTIFY 0x00000004L
 #define WS_EX_TOPMOST 0x00000008L
-#define WS_EX_ACCEPTFILES 0x00000010L
-#define WS_EX_TRANSPARENT 0x00000020L
-#define WS_EX_MDICHILD 0x00000040L
 #define WS_EX_TOOLWINDOW 0x00000080L
 #define WS_EX_WINDOWEDGE 0x00000100L
-#define WS_EX_CLIENTEDGE 0x00000200L
-#define WS_EX_CONTEXTHELP 0x00000400L
 #define WS_EX_STATICEDGE 0x00020000L
-#define WS_EX_APPWINDOW 0x00040000L
-#define WS_EX_LAYERED 0x00080000L
-#define WS_EX_NOACTIVATE 0x08000000L
-
-#define CS_VREDRAW 0x0001
-#define CS_HREDRAW 0x0002
-#define CS_DBLCLKS 0x0008
-#define CS_OWNDC 0x0020
-#define CS_NOCLOSE 0x0200
-#define CS_GLOBALCLASS 0x4000
 
 // ---- ShowWindow, SetWindowPos, GetWindow, Get/SetWindowLong, RedrawWindow ----------------------
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
-#define SW_NORMAL 1
 #define SW_SHOWMINIMIZED 2
 #define SW_SHOWMAXIMIZED 3
-#define SW_MAXIMIZE 3
 #define SW_SHOWNOACTIVATE 4
 #define SW_SHOW 5
 #define SW_MINIMIZE 6
@@ -160,15 +111,8 @@ typedef COLORREF *LPCOLORREF;
 #define SWP_NOREDRAW 0x0008
 #define SWP_NOACTIVATE 0x0010
 #define SWP_FRAMECHANGED 0x0020
-#define SWP_DRAWFRAME SWP_FRAMECHANGED
 #define SWP_SHOWWINDOW 0x0040
 #define SWP_HIDEWINDOW 0x0080
-#define SWP_NOCOPYBITS 0x0100
-#define SWP_NOOWNERZORDER 0x0200
-#define SWP_NOREPOSITION SWP_NOOWNERZORDER
-#define SWP_NOSENDCHANGING 0x0400
-#define SWP_DEFERERASE 0x2000
-#define SWP_ASYNCWINDOWPOS 0x4000
 
 #define GW_HWNDFIRST 0
 #define GW_HWNDLAST 1
@@ -185,33 +129,20 @@ typedef COLORREF *LPCOLORREF;
 #define GWL_EXSTYLE (-20)
 #define GWL_USERDATA (-21)
 
-#define GCL_MENUNAME (-8)
 #define GCL_HBRBACKGROUND (-10)
-#define GCL_HCURSOR (-12)
-#define GCL_HICON (-14)
 #define GCL_HMODULE (-16)
 #define GCL_CBWNDEXTRA (-18)
-#define GCL_CBCLSEXTRA (-20)
 #define GCL_WNDPROC (-24)
 #define GCL_STYLE (-26)
 #define GCW_ATOM (-32)
 
 #define RDW_INVALIDATE 0x0001
-#define RDW_INTERNALPAINT 0x0002
-#define RDW_ERASE 0x0004
 #define RDW_VALIDATE 0x0008
-#define RDW_NOINTERNALPAINT 0x0010
-#define RDW_NOERASE 0x0020
-#define RDW_NOCHILDREN 0x0040
 #define RDW_ALLCHILDREN 0x0080
 #define RDW_UPDATENOW 0x0100
-#define RDW_ERASENOW 0x0200
-#define RDW_FRAME 0x0400
-#define RDW_NOFRAME 0x0800
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
-#define PM_NOYIELD 0x0002
 
 #define SPI_SETWORKAREA 0x002F
 #define SPI_GETWORKAREA 0x0030
@@ -234,7 +165,6 @@ typedef COLORREF *LPCOLORREF;
 #define NULLREGION 1
 #define SIMPLEREGION 2
 #define COMPLEXREGION 3
-#define RGN_ERROR ERROR
 #define RGN_AND 1
 #define RGN_OR 2
 #define RGN_XOR 3
@@ -244,11 +174,9 @@ typedef COLORREF *LPCOLORREF;
 
 #define BI_RGB 0L
 #define BI_RLE8 1L
-#define BI_RLE4 2L
 #define BI_BITFIELDS 3L
 #define CBM_INIT 0x04L
 #define DIB_RGB_COLORS 0
-#define DIB_PAL_COLORS 1
 #define HGDI_ERROR ((HGDIOBJ)(LONG_PTR)-1)
 #define CLR_INVALID 0xFFFFFFFF
 
@@ -420,12 +348,9 @@ BOOL WINAPI DestroyWindow(HWND hwnd);
 BOOL WINAPI IsWindow(HWND hwnd);
 BOOL WINAPI IsWindowVisible(HWND hwnd);
 BOOL WINAPI IsIconic(HWND hwnd);
-BOOL WINAPI IsZoomed(HWND hwnd);
 BOOL WINAPI IsChild(HWND parent, HWND hwnd);
 LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT WINAPI CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 BOOL WINAPI SetWindowTextA(HWND hwnd, LPCSTR text);
 BOOL WINAPI SetWindowTextW(HWND hwnd, LPCWSTR text);
@@ -453,7 +378,6 @@ BOOL WINAPI SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int 
 BOOL WINAPI ShowWindow(HWND hwnd, int command);
 BOOL WINAPI SetForegroundWindow(HWND hwnd);
 HWND WINAPI GetForegroundWindow(void);
-HWND WINAPI SetActiveWindow(HWND hwnd);
 HWND WINAPI GetActiveWindow(void);
 HWND WINAPI SetFocus(HWND hwnd);
 HWND WINAPI GetFocus(void);
@@ -483,7 +407,6 @@ int WINAPI SetWindowRgn(HWND hwnd, HRGN region, BOOL redraw);
 int WINAPI GetWindowRgn(HWND hwnd, HRGN region);
 BOOL WINAPI RedrawWindow(HWND hwnd, const RECT *update, HRGN updateRegion, UINT flags);
 BOOL WINAPI InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase);
-BOOL WINAPI ValidateRect(HWND hwnd, const RECT *rect);
 BOOL WINAPI UpdateWindow(HWND hwnd);
 HDC WINAPI GetDC(HWND hwnd);
 int WINAPI ReleaseDC(HWND hwnd, HDC dc);
@@ -497,15 +420,7 @@ BOOL WINAPI GetCursorPos(LPPOINT point);
 BOOL WINAPI SetCursorPos(int x, int y);
 
 // Rectangles.
-BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom);
-BOOL WINAPI SetRectEmpty(LPRECT rect);
-BOOL WINAPI CopyRect(LPRECT destination, const RECT *source);
-BOOL WINAPI IsRectEmpty(const RECT *rect);
 BOOL WINAPI EqualRect(const RECT *rect1, const RECT *rect2);
-BOOL WINAPI OffsetRect(LPRECT rect, int dx, int dy);
-BOOL WINAPI PtInRect(const RECT *rect, POINT point);
-BOOL WINAPI IntersectRect(LPRECT destination, const RECT *rect1, const RECT *rect2);
-BOOL WINAPI UnionRect(LPRECT destination, const RECT *rect1, const RECT *rect2);
 
 // Icons.
 HICON WINAPI CreateIconIndirect(PICONINFO iconInfo);
@@ -515,7 +430,6 @@ HICON WINAPI CopyIcon(HICON icon);
 
 // gdi32: regions.
 HRGN WINAPI CreateRectRgn(int left, int top, int right, int bottom);
-HRGN WINAPI CreateRectRgnIndirect(const RECT *rect);
 HRGN WINAPI ExtCreateRegion(const XFORM *transform, DWORD count, const RGNDATA *data);
 int WINAPI CombineRgn(HRGN destination, HRGN source1, HRGN source2, int mode);
 BOOL WINAPI EqualRgn(HRGN region1, HRGN region2);
@@ -535,8 +449,6 @@ HBITMAP WINAPI CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixe
 HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height);
 HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init, const void *bits,
                               const BITMAPINFO *info, UINT usage);
-int WINAPI SetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, const void *bits, const BITMAPINFO *info,
-                     UINT usage);
 int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, LPBITMAPINFO info, UINT usage);
 HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 int WINAPI FillRect(HDC dc, const RECT *rect, HBRUSH brush);
@@ -544,30 +456,11 @@ COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 }
 
 #ifndef UNICODE
-#define WNDCLASS WNDCLASSA
-#define CREATESTRUCT CREATESTRUCTA
-#define RegisterClass RegisterClassA
-#define UnregisterClass UnregisterClassA
 #define GetClassInfo GetClassInfoA
-#define CreateWindowEx CreateWindowExA
-#define DefWindowProc DefWindowProcA
-#define CallWindowProc CallWindowProcA
 #define SetWindowText SetWindowTextA
 #define GetWindowText GetWindowTextA
-#define GetWindowTextLength GetWindowTextLengthA
-#define GetClassName GetClassNameA
-#define GetWindowLong GetWindowLongA
 #define SetWindowLong SetWindowLongA
-#define GetClassLong GetClassLongA
-#define SetClassLong SetClassLongA
 #define PostMessage PostMessageA
-#define PostThreadMessage PostThreadMessageA
 #define SendMessage SendMessageA
 #define PeekMessage PeekMessageA
-#define GetMessage GetMessageA
-#define DispatchMessage DispatchMessageA
-#define SystemParametersInfo SystemParametersInfoA
-#define GetObject GetObjectA
 #endif
-#define CreateWindowA(className, windowName, style, x, y, width, height, parent, menu, instance, param) \
-  CreateWindowExA(0, className, windowName, style, x, y, width, height, parent, menu, instance, param)

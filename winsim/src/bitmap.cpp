@@ -336,13 +336,6 @@ HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init
   return handle;
 }
 
-int WINAPI SetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, const void *bits, const BITMAPINFO *info,
-                     UINT usage) {
-  Guard guard(Lock());
-  if (dc && !FindObjectLocked(dc, GdiKind::DeviceContext)) return 0;
-  return SetDIBitsLocked(bitmap, start, lines, bits, info, usage);
-}
-
 int WINAPI GetDIBits(HDC dc, HBITMAP handle, UINT start, UINT lines, LPVOID bits, LPBITMAPINFO info, UINT usage) {
   Guard guard(Lock());
   if (!FindObjectLocked(dc, GdiKind::DeviceContext)) {

@@ -62,12 +62,6 @@ void InvalidateLocked(Window *window, bool allChildren) {
     if (Window *c = FindWindowLocked(child)) InvalidateLocked(c, true);
 }
 
-bool BeginPaintLocked(Window *window) {
-  bool needed = window->needsPaint;
-  window->needsPaint = false;
-  return needed;
-}
-
 RECT WorkAreaLocked() { return g_workArea; }
 
 }  // namespace winsim::detail
@@ -86,12 +80,10 @@ BOOL WINAPI RedrawWindow(HWND hwnd, const RECT *update, HRGN updateRegion, UINT 
   {
     Guard guard(Lock());
     if (hwnd) {
-      if (!FindWindowLocked(hwnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        result = FALSE;
-      } else {
+      if (FindWindowOrFailLocked(hwnd))
         targets.push_back(hwnd);
-      }
+      else
+        result = FALSE;
     } else {
       targets.assign(TopLevelLocked().begin(), TopLevelLocked().end());  // the desktop: every top-level window
     }
@@ -134,15 +126,6 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase) {
   return TRUE;
 }
 
-BOOL WINAPI ValidateRect(HWND hwnd, const RECT *rect) {
-  (void)rect;
-  Guard guard(Lock());
-  Window *window = FindWindowOrFailLocked(hwnd);
-  if (!window) return FALSE;
-  ValidateLocked(window, false);
-  return TRUE;
-}
-
 BOOL WINAPI UpdateWindow(HWND hwnd) {
   std::vector<HWND> paint;
   {
@@ -154,67 +137,9 @@ BOOL WINAPI UpdateWindow(HWND hwnd) {
   return TRUE;
 }
 
-BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom) {
-  if (!rect) return FALSE;
-  *rect = {left, top, right, bottom};
-  return TRUE;
-}
-
-BOOL WINAPI SetRectEmpty(LPRECT rect) { return SetRect(rect, 0, 0, 0, 0); }
-
-BOOL WINAPI CopyRect(LPRECT destination, const RECT *source) {
-  if (!destination || !source) return FALSE;
-  *destination = *source;
-  return TRUE;
-}
-
-BOOL WINAPI IsRectEmpty(const RECT *rect) { return !rect || rect->right <= rect->left || rect->bottom <= rect->top; }
-
 BOOL WINAPI EqualRect(const RECT *a, const RECT *b) {
   if (!a || !b) return FALSE;
   return a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
-}
-
-BOOL WINAPI OffsetRect(LPRECT rect, int dx, int dy) {
-  if (!rect) return FALSE;
-  rect->left += dx;
-  rect->right += dx;
-  rect->top += dy;
-  rect->bottom += dy;
-  return TRUE;
-}
-
-BOOL WINAPI PtInRect(const RECT *rect, POINT point) {
-  return rect && point.x >= rect->left && point.x < rect->right && point.y >= rect->top && point.y < rect->bottom;
-}
-
-BOOL WINAPI IntersectRect(LPRECT destination, const RECT *a, const RECT *b) {
-  if (!destination || !a || !b) return FALSE;
-  if (IsRectEmpty(a) || IsRectEmpty(b) || a->left >= b->right || b->left >= a->right || a->top >= b->bottom ||
-      b->top >= a->bottom) {
-    SetRectEmpty(destination);
-    return FALSE;
-  }
-  *destination = {std::max(a->left, b->left), std::max(a->top, b->top), std::min(a->right, b->right),
-                  std::min(a->bottom, b->bottom)};
-  return TRUE;
-}
-
-BOOL WINAPI UnionRect(LPRECT destination, const RECT *a, const RECT *b) {
-  if (!destination || !a || !b) return FALSE;
-  if (IsRectEmpty(a)) {
-    if (IsRectEmpty(b)) {
-      SetRectEmpty(destination);
-      return FALSE;
-    }
-    *destination = *b;
-  } else if (IsRectEmpty(b)) {
-    *destination = *a;
-  } else {
-    *destination = {std::min(a->left, b->left), std::min(a->top, b->top), std::max(a->right, b->right),
-                    std::max(a->bottom, b->bottom)};
-  }
-  return TRUE;
 }
 
 BOOL WINAPI SystemParametersInfoA(UINT action, UINT uiParam, PVOID pvParam, UINT winIni) {
@@ -287,11 +212,6 @@ namespace winsim {
 void SetWorkArea(const RECT &area) {
   detail::Guard guard(detail::Lock());
   detail::g_workArea = area;
-}
-
-RECT GetWorkArea() {
-  detail::Guard guard(detail::Lock());
-  return detail::g_workArea;
 }
 
 void SetCursorPosition(int x, int y) {

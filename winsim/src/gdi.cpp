@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "user_internal.h"
 
@@ -34,10 +35,9 @@ void ReleaseSelectedBitmapLocked(HBITMAP handle) {
   if (--bitmap->selectedInto <= 0 && bitmap->deletePending) RemoveObjectLocked(handle);
 }
 
-HDC NewDeviceContextLocked(DeviceContext::Type type, HWND hwnd) {
+HDC NewDeviceContextLocked(DeviceContext::Type type) {
   auto dc = std::make_unique<DeviceContext>();
   dc->type = type;
-  dc->hwnd = hwnd;
   if (type == DeviceContext::Type::Memory) dc->bitmap = StockBitmapLocked();
   return static_cast<HDC>(AddObjectLocked(std::move(dc)));
 }
@@ -190,7 +190,7 @@ HDC WINAPI CreateCompatibleDC(HDC dc) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  return NewDeviceContextLocked(DeviceContext::Type::Memory, nullptr);
+  return NewDeviceContextLocked(DeviceContext::Type::Memory);
 }
 
 BOOL WINAPI DeleteDC(HDC dc) {
@@ -203,7 +203,7 @@ BOOL WINAPI DeleteDC(HDC dc) {
 HDC WINAPI GetDC(HWND hwnd) {
   Guard guard(Lock());
   if (hwnd && !FindWindowOrFailLocked(hwnd)) return nullptr;
-  return NewDeviceContextLocked(hwnd ? DeviceContext::Type::Window : DeviceContext::Type::Screen, hwnd);
+  return NewDeviceContextLocked(hwnd ? DeviceContext::Type::Window : DeviceContext::Type::Screen);
 }
 
 int WINAPI ReleaseDC(HWND hwnd, HDC dc) {
@@ -222,9 +222,9 @@ HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
   Window *window = FindWindowOrFailLocked(hwnd);
   if (!window) return nullptr;
   std::memset(paint, 0, sizeof *paint);
-  paint->fErase = BeginPaintLocked(window) ? TRUE : FALSE;
+  paint->fErase = std::exchange(window->needsPaint, false) ? TRUE : FALSE;
   paint->rcPaint = {0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};
-  paint->hdc = NewDeviceContextLocked(DeviceContext::Type::Paint, hwnd);
+  paint->hdc = NewDeviceContextLocked(DeviceContext::Type::Paint);
   return paint->hdc;
 }
 

@@ -357,18 +357,6 @@ void SetCalendarTime(int64_t seconds) {
   g_fixedMilliseconds = 0;
 }
 
-void UseRealClock() {
-  std::lock_guard<std::mutex> guard(g_clockLock);
-  g_fixedClock = false;
-}
-
-bool MutexExists(const char *name) {
-  KernelObjects &k = Objects();
-  std::lock_guard<std::mutex> guard(k.lock);
-  auto it = k.named.find(name);
-  return it != k.named.end() && !it->second.expired();
-}
-
 int OpenKernelHandles() {
   KernelObjects &k = Objects();
   std::lock_guard<std::mutex> guard(k.lock);

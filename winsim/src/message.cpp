@@ -67,9 +67,8 @@ BOOL PostCommon(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (!window->foreign) PostToThreadLocked(window->threadId, top, message, wParam, lParam);
       }
     } else {
-      Window *window = FindWindowLocked(hwnd);
+      Window *window = FindWindowOrFailLocked(hwnd);
       if (!window) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         result = FALSE;
       } else if (!window->foreign) {  // another process's queue is not ours to fill
         result = PostToThreadLocked(window->threadId, hwnd, message, wParam, lParam);
@@ -343,6 +342,14 @@ LRESULT DefWindowProcCommon(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   }
 }
 
+LRESULT CallProcedure(WNDPROC proc, bool procAnsi, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                      bool callerAnsi) {
+  if (!proc) return 0;
+  if (procAnsi == callerAnsi) return proc(hwnd, message, wParam, lParam);
+  return procAnsi ? CallAnsiFromWide(proc, hwnd, message, wParam, lParam)
+                  : CallWideFromAnsi(proc, hwnd, message, wParam, lParam);
+}
+
 }  // namespace
 
 DWORD CurrentThread() { return GetCurrentThreadId(); }
@@ -358,14 +365,6 @@ void DropPostedMessagesLocked(HWND hwnd) {
 void WakeThreadLocked(DWORD threadId) {
   auto it = Queues().find(threadId);
   if (it != Queues().end()) it->second->wake.notify_all();
-}
-
-LRESULT CallProcedure(WNDPROC proc, bool procAnsi, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                      bool callerAnsi) {
-  if (!proc) return 0;
-  if (procAnsi == callerAnsi) return proc(hwnd, message, wParam, lParam);
-  return procAnsi ? CallAnsiFromWide(proc, hwnd, message, wParam, lParam)
-                  : CallWideFromAnsi(proc, hwnd, message, wParam, lParam);
 }
 
 LRESULT SendMessageInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool callerAnsi) {
@@ -394,14 +393,6 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcCommon(hwnd, message, wParam, lParam, false);
-}
-
-LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return proc ? proc(hwnd, message, wParam, lParam) : 0;
-}
-
-LRESULT WINAPI CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return proc ? proc(hwnd, message, wParam, lParam) : 0;
 }
 
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -6,9 +6,10 @@
 #include <strings.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
+
+#include "text_out.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ struct Entry {
   std::string section, key, value;
 };
 
-std::vector<Entry> ReadIni(const char *path, std::vector<std::string> *sections) {
+std::vector<Entry> ReadIni(const char *path, std::vector<std::string> &sections) {
   std::vector<Entry> entries;
   FILE *f = path ? fopen(path, "rb") : nullptr;
   if (!f) return entries;
@@ -45,7 +46,7 @@ std::vector<Entry> ReadIni(const char *path, std::vector<std::string> *sections)
       size_t close = line.find(']');
       section = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       inSection = true;
-      if (sections) sections->push_back(section);
+      sections.push_back(section);
       continue;
     }
     if (!inSection) continue;
@@ -69,20 +70,15 @@ DWORD CopyList(const std::vector<std::string> &names, LPSTR out, DWORD size) {
   }
   DWORD used = 0;
   for (const std::string &name : names) {
-    for (char c : name) {
+    // The name and its terminator (name[name.size()]), keeping room for the list's final zero.
+    for (size_t i = 0; i <= name.size(); ++i) {
       if (used + 2 >= size) {
         out[used] = 0;
         out[used + 1] = 0;
         return size - 2;
       }
-      out[used++] = c;
+      out[used++] = name[i];
     }
-    if (used + 2 >= size) {
-      out[used] = 0;
-      out[used + 1] = 0;
-      return size - 2;
-    }
-    out[used++] = 0;
   }
   out[used] = 0;
   return used;
@@ -90,11 +86,11 @@ DWORD CopyList(const std::vector<std::string> &names, LPSTR out, DWORD size) {
 
 }  // namespace
 
-extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out,
-                                                 DWORD size, LPCSTR fileName) {
+extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out, DWORD size,
+                                                 LPCSTR fileName) {
   if (!out || size == 0) return 0;
   std::vector<std::string> sections;
-  std::vector<Entry> entries = ReadIni(fileName, &sections);
+  std::vector<Entry> entries = ReadIni(fileName, sections);
   if (!section) return CopyList(sections, out, size);
   if (!key) {
     std::vector<std::string> keys;
@@ -116,9 +112,7 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPC
     value = defaultValue ? defaultValue : "";
     while (!value.empty() && value.back() == ' ') value.pop_back();
   }
-  size_t copied = value.size() < size - 1 ? value.size() : size - 1;
-  memcpy(out, value.data(), copied);
-  out[copied] = 0;
+  const size_t copied = winsim::detail::CopyTextOut(value, out, size);
   SetLastError(found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
   return static_cast<DWORD>(copied);
 }

@@ -50,11 +50,6 @@ HRGN WINAPI CreateRectRgn(int left, int top, int right, int bottom) {
   return NewRegionLocked(left, top, right, bottom);
 }
 
-HRGN WINAPI CreateRectRgnIndirect(const RECT *rect) {
-  if (!rect) return nullptr;
-  return CreateRectRgn(rect->left, rect->top, rect->right, rect->bottom);
-}
-
 HRGN WINAPI ExtCreateRegion(const XFORM *transform, DWORD count, const RGNDATA *data) {
   (void)count;
   if (!data) {

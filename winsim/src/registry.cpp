@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,15 @@ struct Key {
   bool deleted = false;
 };
 
+struct OpenKey {
+  std::shared_ptr<Key> key;
+  uintptr_t root;  // the predefined key it lies under
+};
+
 struct Registry {
   std::mutex lock;
   std::map<uintptr_t, std::shared_ptr<Key>> roots;
-  std::map<uintptr_t, std::shared_ptr<Key>> open;
-  std::map<uintptr_t, uintptr_t> rootOf;  // open handle -> the predefined key it lies under
+  std::map<uintptr_t, OpenKey> open;
   uintptr_t next = 0x2000;
   bool standardUser = false;
 };
@@ -47,7 +52,7 @@ std::shared_ptr<Key> Resolve(Registry &r, HKEY key) {
     return root;
   }
   auto it = r.open.find(k);
-  return it == r.open.end() || it->second->deleted ? nullptr : it->second;
+  return it == r.open.end() || it->second.key->deleted ? nullptr : it->second.key;
 }
 
 std::vector<std::string> Split(const char *path) {
@@ -65,18 +70,27 @@ std::vector<std::string> Split(const char *path) {
   return parts;
 }
 
+// The key below node that the parts name, or null when one of them is missing.
+std::shared_ptr<Key> Descend(std::shared_ptr<Key> node, std::span<const std::string> parts) {
+  for (const std::string &part : parts) {
+    auto it = node->subKeys.find(part);
+    if (it == node->subKeys.end()) return nullptr;
+    node = it->second;
+  }
+  return node;
+}
+
 uintptr_t RootOf(Registry &r, HKEY key) {
   uintptr_t k = reinterpret_cast<uintptr_t>(key);
   if (IsRoot(key)) return k;
-  auto it = r.rootOf.find(k);
-  return it == r.rootOf.end() ? 0 : it->second;
+  auto it = r.open.find(k);
+  return it == r.open.end() ? 0 : it->second.root;
 }
 
 HKEY NewHandle(Registry &r, std::shared_ptr<Key> key, HKEY parent) {
   uintptr_t root = RootOf(r, parent);
   r.next += 4;
-  r.open[r.next] = std::move(key);
-  r.rootOf[r.next] = root;
+  r.open[r.next] = {std::move(key), root};
   return reinterpret_cast<HKEY>(r.next);
 }
 
@@ -100,18 +114,15 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM desired, PHK
   *result = nullptr;
   std::shared_ptr<Key> node = Resolve(r, key);
   if (!node) return ERROR_INVALID_HANDLE;
-  for (const std::string &part : Split(subKey)) {
-    auto it = node->subKeys.find(part);
-    if (it == node->subKeys.end()) return ERROR_FILE_NOT_FOUND;
-    node = it->second;
-  }
+  node = Descend(node, Split(subKey));
+  if (!node) return ERROR_FILE_NOT_FOUND;
   if (Denied(r, key, desired)) return ERROR_ACCESS_DENIED;
   *result = NewHandle(r, node, key);
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM desired,
-                               LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM desired, LPSECURITY_ATTRIBUTES,
+                               PHKEY result, LPDWORD disposition) {
   Registry &r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   if (!result) return ERROR_INVALID_PARAMETER;
@@ -161,7 +172,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, con
   std::lock_guard<std::mutex> guard(r.lock);
   std::shared_ptr<Key> node = Resolve(r, key);
   if (!node) return ERROR_INVALID_HANDLE;
-  node->values[valueName ? valueName : ""] = {type, std::string(reinterpret_cast<const char *>(data), data ? dataSize : 0)};
+  node->values[valueName ? valueName : ""] = {type,
+                                              std::string(reinterpret_cast<const char *>(data), data ? dataSize : 0)};
   return ERROR_SUCCESS;
 }
 
@@ -172,11 +184,8 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (!node) return ERROR_INVALID_HANDLE;
   std::vector<std::string> parts = Split(subKey);
   if (parts.empty()) return ERROR_INVALID_PARAMETER;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    auto it = node->subKeys.find(parts[i]);
-    if (it == node->subKeys.end()) return ERROR_FILE_NOT_FOUND;
-    node = it->second;
-  }
+  node = Descend(node, std::span(parts).first(parts.size() - 1));
+  if (!node) return ERROR_FILE_NOT_FOUND;
   auto it = node->subKeys.find(parts.back());
   if (it == node->subKeys.end()) return ERROR_FILE_NOT_FOUND;
   if (!it->second->subKeys.empty()) return ERROR_ACCESS_DENIED;  // as RegDeleteKey: leaves only
@@ -185,19 +194,10 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  Registry &r = Reg();
-  std::lock_guard<std::mutex> guard(r.lock);
-  std::shared_ptr<Key> node = Resolve(r, key);
-  if (!node) return ERROR_INVALID_HANDLE;
-  return node->values.erase(valueName ? valueName : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-}
-
 LSTATUS WINAPI RegCloseKey(HKEY key) {
   Registry &r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   if (IsRoot(key)) return ERROR_SUCCESS;
-  r.rootOf.erase(reinterpret_cast<uintptr_t>(key));
   return r.open.erase(reinterpret_cast<uintptr_t>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 #include "user_internal.h"
 
@@ -27,16 +28,34 @@ std::map<std::pair<HWND, UINT>, TrayIcon> &Table() {
   return *table;
 }
 
-// Where the fields of the two record forms are (both share the first 24 bytes).
+// Where the fields of the two record forms are. Both have the fields up to the tip at the same
+// offsets, and tips of the same length in characters.
 struct Layout {
   size_t charSize;
   size_t sizes[4];  // version 1, 2, 3 and the full record
   size_t state, stateMask, version;
 };
-constexpr Layout kAnsi = {1, {88, 488, 504, 508}, 152, 156, 416};
-constexpr Layout kWide = {2, {152, 936, 952, 956}, 280, 284, 800};
-constexpr size_t kTipOffset = 24;
-constexpr size_t kTipChars = 128;
+constexpr Layout kAnsi = {
+    sizeof(CHAR),
+    {NOTIFYICONDATAA_V1_SIZE, NOTIFYICONDATAA_V2_SIZE, NOTIFYICONDATAA_V3_SIZE, sizeof(NOTIFYICONDATAA)},
+    offsetof(NOTIFYICONDATAA, dwState),
+    offsetof(NOTIFYICONDATAA, dwStateMask),
+    offsetof(NOTIFYICONDATAA, uVersion)};
+constexpr Layout kWide = {
+    sizeof(WCHAR),
+    {NOTIFYICONDATAW_V1_SIZE, NOTIFYICONDATAW_V2_SIZE, NOTIFYICONDATAW_V3_SIZE, sizeof(NOTIFYICONDATAW)},
+    offsetof(NOTIFYICONDATAW, dwState),
+    offsetof(NOTIFYICONDATAW, dwStateMask),
+    offsetof(NOTIFYICONDATAW, uVersion)};
+constexpr size_t kWindowOffset = offsetof(NOTIFYICONDATAA, hWnd);
+constexpr size_t kIdOffset = offsetof(NOTIFYICONDATAA, uID);
+constexpr size_t kFlagsOffset = offsetof(NOTIFYICONDATAA, uFlags);
+constexpr size_t kCallbackOffset = offsetof(NOTIFYICONDATAA, uCallbackMessage);
+constexpr size_t kIconOffset = offsetof(NOTIFYICONDATAA, hIcon);
+constexpr size_t kTipOffset = offsetof(NOTIFYICONDATAA, szTip);
+constexpr size_t kTipChars = std::extent_v<decltype(NOTIFYICONDATAA::szTip)>;
+static_assert(kTipOffset == offsetof(NOTIFYICONDATAW, szTip) &&
+              kTipChars == std::extent_v<decltype(NOTIFYICONDATAW::szTip)>);
 
 class Record {
  public:
@@ -55,11 +74,11 @@ class Record {
   }
   std::u16string Tip() const {
     size_t chars = size_ > kTipOffset ? std::min(kTipChars, (size_ - kTipOffset) / layout_.charSize) : 0;
-    if (layout_.charSize == 2) {
+    if (layout_.charSize == sizeof(WCHAR)) {
       std::u16string tip;
       for (size_t i = 0; i < chars; ++i) {
         char16_t c;
-        std::memcpy(&c, data_ + kTipOffset + i * 2, sizeof c);
+        std::memcpy(&c, data_ + kTipOffset + i * sizeof c, sizeof c);
         if (!c) break;
         tip.push_back(c);
       }
@@ -89,20 +108,20 @@ void ReplaceIconLocked(TrayIcon &entry, HICON source) {
 }
 
 void ApplyLocked(TrayIcon &entry, const Record &record) {
-  UINT flags = record.Dword(12);
-  if ((flags & NIF_MESSAGE) && record.Has(16, 4)) {
-    entry.callbackMessage = record.Dword(16);
+  UINT flags = record.Dword(kFlagsOffset);
+  if ((flags & NIF_MESSAGE) && record.Has(kCallbackOffset, sizeof(DWORD))) {
+    entry.callbackMessage = record.Dword(kCallbackOffset);
     entry.flags |= NIF_MESSAGE;
   }
-  if ((flags & NIF_ICON) && record.Has(20, 4)) {
-    ReplaceIconLocked(entry, reinterpret_cast<HICON>(static_cast<uintptr_t>(record.Dword(20))));
+  if ((flags & NIF_ICON) && record.Has(kIconOffset, sizeof(DWORD))) {
+    ReplaceIconLocked(entry, reinterpret_cast<HICON>(static_cast<uintptr_t>(record.Dword(kIconOffset))));
     entry.flags |= NIF_ICON;
   }
   if ((flags & NIF_TIP) && record.Has(kTipOffset, record.layout().charSize)) {
     entry.tip = record.Tip();
     entry.flags |= NIF_TIP;
   }
-  if ((flags & NIF_STATE) && record.Has(record.layout().stateMask, 4)) {
+  if ((flags & NIF_STATE) && record.Has(record.layout().stateMask, sizeof(DWORD))) {
     DWORD mask = record.Dword(record.layout().stateMask);
     entry.state = (entry.state & ~mask) | (record.Dword(record.layout().state) & mask);
     entry.flags |= NIF_STATE;
@@ -113,8 +132,9 @@ void ApplyLocked(TrayIcon &entry, const Record &record) {
 BOOL NotifyIcon(DWORD message, const void *data, const Layout &layout) {
   if (!data) return FALSE;
   Record record(data, layout);
-  if (!record.Has(8, 4)) return FALSE;  // too short for the key
-  std::pair<HWND, UINT> key(reinterpret_cast<HWND>(static_cast<uintptr_t>(record.Dword(4))), record.Dword(8));
+  if (!record.Has(kIdOffset, sizeof(DWORD))) return FALSE;  // too short for the key
+  std::pair<HWND, UINT> key(reinterpret_cast<HWND>(static_cast<uintptr_t>(record.Dword(kWindowOffset))),
+                            record.Dword(kIdOffset));
   Guard guard(Lock());
   auto &table = Table();
   auto it = table.find(key);
@@ -135,7 +155,7 @@ BOOL NotifyIcon(DWORD message, const void *data, const Layout &layout) {
     case NIM_SETFOCUS:
       return it != table.end();
     case NIM_SETVERSION:
-      if (it == table.end() || !record.Has(layout.version, 4)) return FALSE;
+      if (it == table.end() || !record.Has(layout.version, sizeof(DWORD))) return FALSE;
       it->second.version = record.Dword(layout.version);
       return TRUE;
     default:

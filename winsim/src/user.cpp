@@ -40,12 +40,6 @@ std::u16string FromAnsi(std::string_view text) {
   return result;
 }
 
-size_t WideLength(const WCHAR *text) {
-  size_t length = 0;
-  while (text[length]) ++length;
-  return length;
-}
-
 namespace {
 
 struct State {
@@ -214,7 +208,7 @@ HWND CreateWindowCommon(const CreateArguments &args, std::u16string_view classNa
                       (parent ? 0 : (args.exStyle & WS_EX_TOPMOST));
     window->parent = parent;
     window->owner = owner;
-    if (Window *ownerWindow = owner ? FindWindowLocked(owner) : nullptr) ++ownerWindow->ownedCount;
+    if (Window *ownerWindow = FindWindowLocked(owner)) ++ownerWindow->ownedCount;
     window->rect = {args.x, args.y, args.x + std::max(args.width, 0), args.y + std::max(args.height, 0)};
     window->normalRect = window->rect;
     window->proc = cls->proc;
@@ -243,18 +237,10 @@ HWND CreateWindowCommon(const CreateArguments &args, std::u16string_view classNa
                        static_cast<LPCSTR>(originalName),
                        static_cast<LPCSTR>(originalClass),
                        args.exStyle};
-  CREATESTRUCTW csw = {args.param,
-                       args.instance,
-                       args.menu,
-                       args.parent,
-                       args.height,
-                       args.width,
-                       args.y,
-                       args.x,
-                       static_cast<LONG>(args.style),
-                       static_cast<LPCWSTR>(originalName),
-                       static_cast<LPCWSTR>(originalClass),
-                       args.exStyle};
+  // The same layout: a Unicode caller's names are in the same fields.
+  static_assert(sizeof(CREATESTRUCTW) == sizeof(CREATESTRUCTA));
+  CREATESTRUCTW csw;
+  std::memcpy(&csw, &csa, sizeof csw);
   LPARAM create = callerAnsi ? reinterpret_cast<LPARAM>(&csa) : reinterpret_cast<LPARAM>(&csw);
 
   if (!SendMessageInternal(hwnd, WM_NCCREATE, 0, create, callerAnsi)) {
@@ -318,7 +304,7 @@ void FreeWindow(HWND hwnd) {
   if (window->ownedCount > 0)
     for (auto &entry : S().windows)
       if (entry.second->owner == hwnd) entry.second->owner = nullptr;
-  if (Window *owner = window->owner ? FindWindowLocked(window->owner) : nullptr) --owner->ownedCount;
+  if (Window *owner = FindWindowLocked(window->owner)) --owner->ownedCount;
   DestroyWindowRegionLocked(window);
   ForgetWindowLocked(hwnd);
   DropPostedMessagesLocked(hwnd);
@@ -359,15 +345,9 @@ HWND RootLocked(HWND hwnd) {
 bool IsVisibleLocked(HWND hwnd) {
   Window *window = FindWindowLocked(hwnd);
   if (!window) return false;
-  for (; window; window = window->parent ? FindWindowLocked(window->parent) : nullptr)
+  for (; window; window = FindWindowLocked(window->parent))
     if (!(window->style & WS_VISIBLE)) return false;
   return true;
-}
-
-std::vector<HWND> AllWindowsLocked() {
-  std::vector<HWND> result;
-  for (auto &entry : S().windows) result.push_back(entry.first);
-  return result;
 }
 
 size_t CountWindowsLocked() {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text_out.h"
 #include "winsim_inspect_user.h"
 
 #define ERROR_TLW_WITH_WSCHILD 1406L
@@ -31,7 +32,6 @@ uintptr_t NewHandleValue();
 // ---- text ---------------------------------------------------------------------------------------
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view text);
-size_t WideLength(const WCHAR *text);
 
 // ---- windows ------------------------------------------------------------------------------------
 // A z-order list, top first. A deque, so that raising a window to the top of a long list, or
@@ -84,21 +84,10 @@ struct Window {
 Window *FindWindowLocked(HWND hwnd);
 // The same, and ERROR_INVALID_WINDOW_HANDLE as the last error when there is no such window.
 Window *FindWindowOrFailLocked(HWND hwnd);
-
-// Copies text into a caller's buffer of room characters (room > 0), cut to room - 1 and ended by
-// a zero, as the text calls do; returns the count copied.
-template <class Text, class Char>
-size_t CopyTextOut(const Text &text, Char *out, size_t room) {
-  const size_t count = std::min(static_cast<size_t>(text.size()), room - 1);
-  std::memcpy(out, text.data(), count * sizeof(Char));
-  out[count] = Char();
-  return count;
-}
 ZOrder &SiblingsLocked(Window *window);  // the z-order list the window is in
 ZOrder &TopLevelLocked();
 HWND RootLocked(HWND hwnd);  // the top-level ancestor
 bool IsVisibleLocked(HWND hwnd);
-std::vector<HWND> AllWindowsLocked();
 size_t CountWindowsLocked();  // windows of this process
 HWND CreateForeignWindowLocked(LPCSTR className, LPCWSTR title, DWORD style, DWORD exStyle, const RECT &rect,
                                DWORD processId);
@@ -110,8 +99,6 @@ DWORD FixExStyle(DWORD style, DWORD exStyle);
 // Calls the window's procedure on this thread with the message in the caller's character set,
 // converting text messages when the procedure uses the other one. 0 for a window that is gone.
 LRESULT SendMessageInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool callerAnsi);
-LRESULT CallProcedure(WNDPROC proc, bool procAnsi, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                      bool callerAnsi);
 DWORD CurrentThread();
 void DropPostedMessagesLocked(HWND hwnd);
 void WakeThreadLocked(DWORD threadId);
@@ -119,13 +106,10 @@ void WakeThreadLocked(DWORD threadId);
 // ---- window position, visibility and activation (never with the lock held) ---------------------
 BOOL SetWindowPosInternal(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL ShowWindowInternal(HWND hwnd, int command);
-bool SetForegroundInternal(HWND hwnd);
-bool SetActiveInternal(HWND hwnd, HWND *previous, bool focus);
 HWND SetFocusInternal(HWND hwnd);
 void ActivateOtherWindow(HWND hwnd);
 void ForgetWindowLocked(HWND hwnd);  // clears the active and focus windows that are hwnd
 HWND ActiveWindowLocked();
-HWND FocusWindowLocked();
 void LinkWindowLocked(Window *window, HWND insertAfter);
 void InvalidateLocked(Window *window, bool allChildren);
 // Every window that may need painting, in handle order: a window is added when it is invalidated
@@ -133,7 +117,6 @@ void InvalidateLocked(Window *window, bool allChildren);
 // window.
 std::set<HWND> &PaintCandidatesLocked();
 void DestroyWindowRegionLocked(Window *window);
-bool BeginPaintLocked(Window *window);
 
 // ---- call log ------------------------------------------------------------------------------------
 void LogCall(const winsim::UserCallRecord &record);
@@ -182,7 +165,6 @@ struct DeviceContext : GdiObject {
   enum class Type { Screen, Window, Paint, Memory };
   DeviceContext() : GdiObject(GdiKind::DeviceContext) {}
   Type type = Type::Screen;
-  HWND hwnd = nullptr;
   HBITMAP bitmap = nullptr;  // memory DCs: the selected bitmap
   HBRUSH brush = nullptr;
 };

@@ -165,12 +165,17 @@ DWORD ClassLongCommon(HWND hwnd, int index, const LONG *value, bool ansi) {
   return 0;
 }
 
-bool IsThisProcessWindow(HWND hwnd, std::u16string *storedText) {
+enum class Owner { None, OtherProcess, ThisProcess };
+
+// Who owns the window, and the text of another process's window, which is read as stored: its
+// procedure is not ours to call.
+Owner WindowOwner(HWND hwnd, std::u16string &storedText) {
   Guard guard(Lock());
   Window *window = FindWindowLocked(hwnd);
-  if (!window) return false;
-  if (window->foreign && storedText) *storedText = window->text;
-  return !window->foreign;
+  if (!window) return Owner::None;
+  if (!window->foreign) return Owner::ThisProcess;
+  storedText = window->text;
+  return Owner::OtherProcess;
 }
 
 }  // namespace
@@ -192,12 +197,6 @@ BOOL WINAPI IsIconic(HWND hwnd) {
   Guard guard(Lock());
   Window *window = FindWindowLocked(hwnd);
   return window && (window->style & WS_MINIMIZE);
-}
-
-BOOL WINAPI IsZoomed(HWND hwnd) {
-  Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
-  return window && (window->style & WS_MAXIMIZE);
 }
 
 BOOL WINAPI IsChild(HWND parent, HWND hwnd) {
@@ -235,14 +234,15 @@ BOOL WINAPI SetWindowTextW(HWND hwnd, LPCWSTR text) {
 int WINAPI GetWindowTextA(HWND hwnd, LPSTR text, int maxCount) {
   if (!text || maxCount <= 0) return 0;
   std::u16string stored;
-  if (!IsThisProcessWindow(hwnd, &stored)) {
-    if (!IsWindow(hwnd)) {
+  switch (WindowOwner(hwnd, stored)) {
+    case Owner::None:
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       text[0] = '\0';
       return 0;
-    }
-    // Another process's window: its text as stored, without a message.
-    return static_cast<int>(CopyTextOut(ToAnsi(stored), text, static_cast<size_t>(maxCount)));
+    case Owner::OtherProcess:  // its text as stored, without a message
+      return static_cast<int>(CopyTextOut(ToAnsi(stored), text, static_cast<size_t>(maxCount)));
+    case Owner::ThisProcess:
+      break;
   }
   text[0] = '\0';
   return static_cast<int>(
@@ -252,13 +252,15 @@ int WINAPI GetWindowTextA(HWND hwnd, LPSTR text, int maxCount) {
 int WINAPI GetWindowTextW(HWND hwnd, LPWSTR text, int maxCount) {
   if (!text || maxCount <= 0) return 0;
   std::u16string stored;
-  if (!IsThisProcessWindow(hwnd, &stored)) {
-    if (!IsWindow(hwnd)) {
+  switch (WindowOwner(hwnd, stored)) {
+    case Owner::None:
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       text[0] = u'\0';
       return 0;
-    }
-    return static_cast<int>(CopyTextOut(stored, text, static_cast<size_t>(maxCount)));
+    case Owner::OtherProcess:
+      return static_cast<int>(CopyTextOut(stored, text, static_cast<size_t>(maxCount)));
+    case Owner::ThisProcess:
+      break;
   }
   text[0] = u'\0';
   return static_cast<int>(
@@ -267,22 +269,21 @@ int WINAPI GetWindowTextW(HWND hwnd, LPWSTR text, int maxCount) {
 
 int WINAPI GetWindowTextLengthA(HWND hwnd) {
   std::u16string stored;
-  if (!IsThisProcessWindow(hwnd, &stored)) return static_cast<int>(ToAnsi(stored).size());
+  if (WindowOwner(hwnd, stored) != Owner::ThisProcess) return static_cast<int>(ToAnsi(stored).size());
   return static_cast<int>(SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0));
 }
 
 int WINAPI GetWindowTextLengthW(HWND hwnd) {
   std::u16string stored;
-  if (!IsThisProcessWindow(hwnd, &stored)) return static_cast<int>(stored.size());
+  if (WindowOwner(hwnd, stored) != Owner::ThisProcess) return static_cast<int>(stored.size());
   return static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
 }
 
 int WINAPI InternalGetWindowText(HWND hwnd, LPWSTR text, int maxCount) {
   if (!text || maxCount <= 0) return 0;
   Guard guard(Lock());
-  Window *window = FindWindowLocked(hwnd);
+  Window *window = FindWindowOrFailLocked(hwnd);
   if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     text[0] = u'\0';
     return 0;
   }
@@ -321,8 +322,7 @@ BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
   Window *window = FindWindowOrFailLocked(hwnd);
   if (!window) return FALSE;
   RECT result = window->rect;
-  for (Window *p = window->parent ? FindWindowLocked(window->parent) : nullptr; p;
-       p = p->parent ? FindWindowLocked(p->parent) : nullptr) {
+  for (Window *p = FindWindowLocked(window->parent); p; p = FindWindowLocked(p->parent)) {
     result.left += p->rect.left;
     result.right += p->rect.left;
     result.top += p->rect.top;

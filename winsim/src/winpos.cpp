@@ -48,12 +48,56 @@ HWND SetFocusWindow(HWND hwnd) {
   return previous;
 }
 
-int Clamp16(int value, int low) { return std::clamp(value, low, 32767); }
+int Clamp16(int value) { return std::clamp(value, 0, 32767); }
+
+bool SetActiveInternal(HWND hwnd, bool focus) {
+  HWND previous;
+  {
+    Guard guard(Lock());
+    previous = g_active;
+  }
+  if (previous == hwnd) return true;
+  if (previous && IsWindow(previous)) {
+    SendMessageInternal(previous, WM_NCACTIVATE, FALSE, reinterpret_cast<LPARAM>(hwnd), false);
+    SendMessageInternal(previous, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsIconic(previous) ? 1 : 0),
+                        reinterpret_cast<LPARAM>(hwnd), false);
+  }
+  {
+    Guard guard(Lock());
+    if (hwnd && !FindWindowLocked(hwnd)) return false;
+    g_active = hwnd;
+  }
+  if (hwnd) {
+    SendMessageInternal(hwnd, WM_NCACTIVATE, TRUE, reinterpret_cast<LPARAM>(previous), false);
+    SendMessageInternal(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, IsIconic(hwnd) ? 1 : 0),
+                        reinterpret_cast<LPARAM>(previous), false);
+  }
+  if (focus) {
+    bool change;
+    {
+      Guard guard(Lock());
+      // The focus moves into the new active window unless it is already there.
+      change = hwnd == g_active && (!g_focus || !hwnd || RootLocked(g_focus) != hwnd);
+    }
+    if (change) SetFocusWindow(hwnd);
+  }
+  return true;
+}
+
+bool SetForegroundInternal(HWND hwnd) {
+  HWND previous;
+  {
+    Guard guard(Lock());
+    if (!FindWindowOrFailLocked(hwnd)) return false;  // a null handle is no window either
+    previous = g_active;
+  }
+  if (previous == hwnd) return true;
+  return SetActiveInternal(hwnd, true);
+}
 
 }  // namespace
 
 HWND ActiveWindowLocked() { return g_active; }
-HWND FocusWindowLocked() { return g_focus; }
 
 void ForgetWindowLocked(HWND hwnd) {
   if (g_active == hwnd) g_active = nullptr;
@@ -120,8 +164,8 @@ BOOL SetWindowPosInternal(HWND hwnd, HWND insertAfter, int x, int y, int cx, int
       if (x == rect.left && y == rect.top) flags |= SWP_NOMOVE;
     }
     if (!(flags & SWP_NOSIZE)) {
-      cx = Clamp16(cx, 0);
-      cy = Clamp16(cy, 0);
+      cx = Clamp16(cx);
+      cy = Clamp16(cy);
       if (cx == rect.right - rect.left && cy == rect.bottom - rect.top) flags |= SWP_NOSIZE;
     }
     if (window->style & WS_VISIBLE)
@@ -296,57 +340,11 @@ BOOL ShowWindowInternal(HWND hwnd, int command) {
     HWND focus;
     {
       Guard guard(Lock());
-      focus = g_focus ? RootLocked(g_focus) : nullptr;
+      focus = RootLocked(g_focus);
     }
     if (focus == hwnd) SetFocusInternal(nullptr);
   }
   return wasVisible;
-}
-
-bool SetActiveInternal(HWND hwnd, HWND *previousOut, bool focus) {
-  HWND previous;
-  {
-    Guard guard(Lock());
-    previous = g_active;
-  }
-  if (previousOut) *previousOut = previous;
-  if (previous == hwnd) return true;
-  if (previous && IsWindow(previous)) {
-    SendMessageInternal(previous, WM_NCACTIVATE, FALSE, reinterpret_cast<LPARAM>(hwnd), false);
-    SendMessageInternal(previous, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, IsIconic(previous) ? 1 : 0),
-                        reinterpret_cast<LPARAM>(hwnd), false);
-  }
-  {
-    Guard guard(Lock());
-    if (hwnd && !FindWindowLocked(hwnd)) return false;
-    g_active = hwnd;
-  }
-  if (hwnd) {
-    SendMessageInternal(hwnd, WM_NCACTIVATE, TRUE, reinterpret_cast<LPARAM>(previous), false);
-    SendMessageInternal(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, IsIconic(hwnd) ? 1 : 0),
-                        reinterpret_cast<LPARAM>(previous), false);
-  }
-  if (focus) {
-    bool change;
-    {
-      Guard guard(Lock());
-      // The focus moves into the new active window unless it is already there.
-      change = hwnd == g_active && (!g_focus || !hwnd || RootLocked(g_focus) != hwnd);
-    }
-    if (change) SetFocusWindow(hwnd);
-  }
-  return true;
-}
-
-bool SetForegroundInternal(HWND hwnd) {
-  HWND previous;
-  {
-    Guard guard(Lock());
-    if (!FindWindowOrFailLocked(hwnd)) return false;  // a null handle is no window either
-    previous = g_active;
-  }
-  if (previous == hwnd) return true;
-  return SetActiveInternal(hwnd, nullptr, true);
 }
 
 HWND SetFocusInternal(HWND hwnd) {
@@ -374,7 +372,7 @@ HWND SetFocusInternal(HWND hwnd) {
       needActivate = top != g_active;
     }
     if (needActivate) {
-      if (!SetActiveInternal(top, nullptr, false) || !IsWindow(hwnd)) return nullptr;
+      if (!SetActiveInternal(top, false) || !IsWindow(hwnd)) return nullptr;
       Guard guard(Lock());
       if (top != g_active) return nullptr;
     }
@@ -403,7 +401,7 @@ void ActivateOtherWindow(HWND hwnd) {
     }
   }
   if (target && SetForegroundInternal(target)) return;
-  SetActiveInternal(nullptr, nullptr, true);
+  SetActiveInternal(nullptr, true);
 }
 
 }  // namespace winsim::detail
@@ -478,18 +476,6 @@ HWND WINAPI GetFocus(void) {
   Guard guard(Lock());
   Window *window = FindWindowLocked(g_focus);
   return window && window->threadId == CurrentThread() ? g_focus : nullptr;
-}
-
-HWND WINAPI SetActiveWindow(HWND hwnd) {
-  if (hwnd) {
-    Guard guard(Lock());
-    Window *window = FindWindowOrFailLocked(hwnd);
-    if (!window) return nullptr;
-    if ((window->style & (WS_POPUP | WS_CHILD)) == WS_CHILD) return g_active;
-  }
-  HWND previous = nullptr;
-  if (!SetActiveInternal(hwnd, &previous, true)) return nullptr;
-  return previous;
 }
 
 HWND WINAPI SetFocus(HWND hwnd) { return SetFocusInternal(hwnd); }
