@@ -1,9 +1,7 @@
 #include "bench_host.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "client.h"
+#include "desktop.h"
 #include "../tools/host/script.h"
 
 #ifdef _WIN32
@@ -20,26 +18,6 @@ namespace quorvbench {
 
 const char kHostTitle[] = "quorv bench host";
 
-namespace {
-
-HWND g_host = nullptr;
-
-LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message >= WM_USER && message < WM_USER + 0x100) return 0;  // the host's notifications
-  return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-std::string ExecutableDirectory() {
-  char path[1024] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  char *slash = strrchr(path, '\\');
-  if (!slash) return ".";
-  *slash = 0;
-  return path;
-}
-
-}  // namespace
-
 bool StartAddin(std::string *error) {
   static bool started = false;
   static std::string failure;
@@ -53,28 +31,14 @@ bool StartAddin(std::string *error) {
   // makes fresh (no marker file: the diagnostic log is off, as on a user's machine).
   winsim::SetModuleFileName("C:\\quorvbench\\host.exe");
 #endif
-  const std::string ini = ExecutableDirectory() + "\\Language.ini";
-  FILE *file = fopen(ini.c_str(), "wb");
-  if (!file) {
+  const std::string ini = testkit::ExecutableDirectory() + "\\Language.ini";
+  if (!testkit::WriteLanguageIni(ini, kHostTitle)) {
     failure = "cannot write " + ini;
     *error = failure;
     return false;
   }
-  fprintf(file, "[GLOBAL]\r\nAppName=%s\r\n", kHostTitle);
-  fclose(file);
 
-  WNDCLASSA frameClass = {};
-  frameClass.lpfnWndProc = FrameProc;
-  frameClass.hInstance = GetModuleHandleA(nullptr);
-  frameClass.lpszClassName = "QuorvBenchFrame";
-  RegisterClassA(&frameClass);
-  frameClass.lpszClassName = "ATL:QuorvBenchControl";
-  RegisterClassA(&frameClass);
-  g_host = CreateWindowExA(0, "QuorvBenchFrame", kHostTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 800, 600,
-                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  CreateWindowExA(0, "ATL:QuorvBenchControl", "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 600, g_host, nullptr,
-                  GetModuleHandleA(nullptr), nullptr);
-  if (!g_host) {
+  if (!testkit::CreateHostFrame("QuorvBenchFrame", "ATL:QuorvBenchControl", kHostTitle, false)) {
     failure = "cannot create the host frame window";
     *error = failure;
     return false;
@@ -92,18 +56,14 @@ bool StartAddin(std::string *error) {
   client.UseEntry(VirtualChannelEntry);
 #endif
   client.completeWritesAtOnce = true;
-  if (!client.CallEntry()) {
+  if (!client.CallEntryAndConnect()) {
     failure = "VirtualChannelEntry failed";
     *error = failure;
     return false;
   }
-  client.Initialized();
-  client.Connect();
   Pump();
   return true;
 }
-
-HWND HostFrame() { return g_host; }
 
 void Deliver(std::string_view message, size_t chunkSize) { testkit::StandInClient::Get().Deliver(message, chunkSize); }
 

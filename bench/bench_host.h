@@ -20,7 +20,6 @@ extern const char kHostTitle[];
 // connects the channel. Writes complete at once, as on a fast link. Once per process; false with
 // the reason in *error.
 bool StartAddin(std::string *error);
-HWND HostFrame();
 
 // One agent message in chunks of at most chunkSize bytes, as the client delivers it.
 void Deliver(std::string_view message, size_t chunkSize = 1600);

@@ -6,16 +6,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
-#include "bench_paths.h"
-
-namespace quorvbench {
-
-std::string SessionScriptPath() { return std::string(QUORV_SOURCE_DIR) + "/examples/demo.agent"; }
-
-}  // namespace quorvbench
+#include "encode.h"
 
 int main(int argc, char **argv) {
   char folder[] = "/tmp/quorv-bench-XXXXXX";
@@ -23,7 +18,7 @@ int main(int argc, char **argv) {
     perror("quorv_bench: working folder");
     return 1;
   }
-  const std::string icons = std::string(QUORV_SOURCE_DIR) + "/examples/icons";
+  const std::string icons = testkit::SourceTreePath("examples/icons");
   if (symlink(icons.c_str(), "icons") != 0) perror("quorv_bench: icons");
 
   benchmark::Initialize(&argc, argv);
@@ -31,7 +26,8 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   // The add-in's windows and files go with the process; the folder holds only small files.
-  const std::string cleanup = std::string("rm -rf '") + folder + "'";
-  if (system(cleanup.c_str()) != 0) fprintf(stderr, "quorv_bench: could not remove %s\n", folder);
+  std::error_code failure;
+  std::filesystem::remove_all(folder, failure);  // the icons link goes, not what it points to
+  if (failure) fprintf(stderr, "quorv_bench: could not remove %s\n", folder);
   return 0;
 }

@@ -4,12 +4,12 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "bench_host.h"
+#include "encode.h"
 #include "mirror/window_data.h"
 
 namespace {
@@ -20,16 +20,12 @@ std::vector<UINT32> g_population;  // remote ids registered besides the session 
 UINT32 g_nextId = 0x00100000;
 UINT32 g_messageNumber = 0;
 
-std::string Hex(UINT32 value) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
-  return text;
-}
-
 std::string CreateMessage(UINT32 id) {
-  return "CREATE," + std::to_string(++g_messageNumber) + "," + Hex(id) + ",1,0,0";
+  return "CREATE," + std::to_string(++g_messageNumber) + "," + testkit::HexId(id) + ",1,0,0";
 }
-std::string DestroyMessage(UINT32 id) { return "DESTROY," + std::to_string(++g_messageNumber) + "," + Hex(id) + ",1"; }
+std::string DestroyMessage(UINT32 id) {
+  return "DESTROY," + std::to_string(++g_messageNumber) + "," + testkit::HexId(id) + ",1";
+}
 
 bool Populate(benchmark::State &state, size_t count) {
   std::string error;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench_host.h"
-#include "bench_paths.h"
+#include "encode.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ void BM_Session_Demo(benchmark::State &state) {
   std::vector<std::string> messages;
   // Icon paths in the script are relative: the working folder links the examples' icons.
   if (!quorvbench::StartAddin(&error) ||
-      !quorvbench::LoadSessionMessages(quorvbench::SessionScriptPath(), "", &messages, &error)) {
+      !quorvbench::LoadSessionMessages(testkit::SourceTreePath("examples/demo.agent"), "", &messages, &error)) {
     state.SkipWithError(error.c_str());
     return;
   }

@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "channel/entry.h"
+#include "desktop.h"
 #include "protocol/dispatch.h"
 #include "session/settings.h"
 
@@ -20,15 +22,11 @@ const winsim::ObjectKind kKinds[] = {winsim::ObjectKind::Window,        winsim::
                                      winsim::ObjectKind::Bitmap,        winsim::ObjectKind::Icon,
                                      winsim::ObjectKind::DeviceContext, winsim::ObjectKind::Brush};
 const char *const kKindNames[] = {"windows", "regions", "bitmaps", "icons", "device contexts", "brushes"};
+static_assert(std::size(kKindNames) == std::size(kKinds));
 
 HWND g_host = nullptr;
-size_t g_baseline[6] = {};
+size_t g_baseline[std::size(kKinds)] = {};
 bool g_haveBaseline = false;
-
-LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message >= WM_USER && message < WM_USER + 0x100) return 0;
-  return DefWindowProcA(hwnd, message, wParam, lParam);
-}
 
 }  // namespace
 
@@ -49,22 +47,8 @@ void StartAddin() {
   // The add-in opens "C:\..." files, ordinary names in the working folder: scripts/fuzz gives
   // every fuzzer a folder of its own.
   winsim::SetModuleFileName("C:\\quorvfuzz\\host.exe");
-  if (FILE *ini = fopen("C:\\quorvfuzz\\Language.ini", "wb")) {
-    fprintf(ini, "[GLOBAL]\r\nAppName=%s\r\n", kHostTitle);
-    fclose(ini);
-  }
-  WNDCLASSA frameClass = {};
-  frameClass.lpfnWndProc = FrameProc;
-  frameClass.lpszClassName = "QuorvFuzzFrame";
-  RegisterClassA(&frameClass);
-  frameClass.lpszClassName = "ATL:QuorvFuzzControl";
-  RegisterClassA(&frameClass);
-  g_host = CreateWindowExA(0, "QuorvFuzzFrame", kHostTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 800, 600, nullptr,
-                           nullptr, nullptr, nullptr);
-  CreateWindowExA(0, "ATL:QuorvFuzzControl", "", WS_CHILD | WS_VISIBLE, 0, 0, 800, 600, g_host, nullptr, nullptr,
-                  nullptr);
-  CreateWindowExA(0, "QuorvFuzzFrame", "status", WS_CHILD | WS_VISIBLE, 0, 580, 800, 20, g_host, nullptr, nullptr,
-                  nullptr);
+  testkit::WriteLanguageIni("C:\\quorvfuzz\\Language.ini", kHostTitle);
+  g_host = testkit::CreateHostFrame("QuorvFuzzFrame", "ATL:QuorvFuzzControl", kHostTitle, true);
   if (!g_host) abort();
 
   DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
@@ -75,13 +59,10 @@ void StartAddin() {
   // Writes complete at once, as a client with a fast link reports them: the pending-write list
   // stays short however much the procedure sends.
   client.completeWritesAtOnce = true;
-  if (!client.CallEntry()) abort();
-  client.Initialized();
-  client.Connect();
+  if (!client.CallEntryAndConnect()) abort();
 }
 
 testkit::StandInClient &Client() { return testkit::StandInClient::Get(); }
-HWND HostFrame() { return g_host; }
 
 void Pump() {
   MSG msg;
@@ -99,7 +80,7 @@ void BeginInput(int displayMode) {
   if (!g_haveBaseline) {
     g_haveBaseline = true;
     SetWindowRgn(g_host, nullptr, FALSE);
-    for (size_t i = 0; i < 6; ++i) g_baseline[i] = winsim::LiveObjectCount(kKinds[i]);
+    for (size_t i = 0; i < std::size(kKinds); ++i) g_baseline[i] = winsim::LiveObjectCount(kKinds[i]);
   }
 }
 
@@ -111,7 +92,7 @@ void EndInput() {
   Client().ClearWrites();
   // The host frame owns the region it was given; the host may drop it.
   SetWindowRgn(g_host, nullptr, FALSE);
-  for (size_t i = 0; i < 6; ++i) {
+  for (size_t i = 0; i < std::size(kKinds); ++i) {
     const size_t now = winsim::LiveObjectCount(kKinds[i]);
     if (now != g_baseline[i]) {
       fprintf(stderr, "==quorv== %s: %zu live after a session start, %zu at the first one\n", kKindNames[i], now,

@@ -16,7 +16,6 @@ namespace quorvfuzz {
 // Once per process: working folder, Language.ini, host frame, DllMain attach, entry, connect.
 void StartAddin();
 testkit::StandInClient &Client();
-HWND HostFrame();
 
 // Brings the process-wide state back to a known point before an input: no message half
 // collected, the display mode chosen by the input, a fresh session (HELLO).

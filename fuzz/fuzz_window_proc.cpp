@@ -17,40 +17,27 @@
 #include <string>
 #include <vector>
 
+#include "desktop.h"
 #include "encode.h"
 #include "fuzz_session.h"
+#include "session/host_messages.h"
 
 namespace {
 
-constexpr UINT kTrayMessage = WM_USER + 14;
-constexpr UINT kStartProgramRequest = WM_USER + 5;
-constexpr UINT kSystemMenuRequest = 0x0313;
+using testkit::LocalWindows;
 
 // Messages the procedure handles, and ones the desktop sends to any window.
-const UINT kMessages[] = {WM_ACTIVATE,  WM_SETFOCUS,          WM_KILLFOCUS,  WM_IME_CHAR,  kSystemMenuRequest,
-                          kTrayMessage, kStartProgramRequest, WM_DESTROY,    WM_CLOSE,     WM_SETTEXT,
-                          WM_GETTEXT,   WM_GETTEXTLENGTH,     WM_SETICON,    WM_GETICON,   WM_PAINT,
-                          WM_TIMER,     WM_NCACTIVATE,        WM_SYSCOMMAND, WM_USER + 4,  WM_USER + 6,
-                          WM_USER + 7,  WM_USER + 8,          WM_LBUTTONUP,  WM_RBUTTONUP, WM_QUIT};
+const UINT kMessages[] = {
+    WM_ACTIVATE, WM_SETFOCUS, WM_KILLFOCUS, WM_IME_CHAR, WM_SYSMENU_REQUEST, WM_TRAYMESSAGE, WM_USER_START_PROG_REQ,
+    WM_DESTROY, WM_CLOSE, WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH, WM_SETICON, WM_GETICON, WM_PAINT, WM_TIMER,
+    WM_NCACTIVATE, WM_SYSCOMMAND, WM_USER_ACTIVE_WINDOW, WM_USER_START_PROG_ACK, WM_USER_WINDOWS_CHANGED,
+    WM_USER_PLACEHOLDER_WINDOW, WM_LBUTTONUP, WM_RBUTTONUP, WM_QUIT};
 // Messages whose lParam the default handling reads as an address; only the cases above, with a
 // buffer of their own, may carry them.
 const UINT kAddressMessages[] = {WM_CREATE, WM_SETTEXT, WM_GETTEXT, 0x0024,      0x0046, 0x0047,
-                                 0x004A,    0x007C,     0x007D,     WM_NCCREATE, 0x0083, kStartProgramRequest};
+                                 0x004A,    0x007C,     0x007D,     WM_NCCREATE, 0x0083, WM_USER_START_PROG_REQ};
 
 uint32_t Le32(const uint8_t *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-
-BOOL CALLBACK CollectLocal(HWND hwnd, LPARAM context) {
-  char name[64] = {};
-  GetClassNameA(hwnd, name, sizeof name);
-  if (std::string(name) == "WTSHalvornDummy") reinterpret_cast<std::vector<HWND> *>(context)->push_back(hwnd);
-  return TRUE;
-}
-
-std::vector<HWND> LocalWindows() {
-  std::vector<HWND> windows;
-  EnumWindows(CollectLocal, reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
 
 std::string Record(uint32_t flags, uint32_t callback) {
   testkit::NotifyRecord record;
@@ -116,7 +103,7 @@ void SendOne(HWND target, UINT message, uint32_t wParam, uint32_t lParam, bool p
   } else if (message == WM_GETTEXT) {
     char buffer[64];
     SendMessageA(target, message, wParam % sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-  } else if (message == kStartProgramRequest) {
+  } else if (message == WM_USER_START_PROG_REQ) {
     // The request comes from a window of the host process (or claims to) with a real text.
     const HWND requester =
         (wParam & 1) && !windows.empty() ? windows[(wParam >> 1) % windows.size()] : reinterpret_cast<HWND>(wParam);

@@ -52,17 +52,8 @@ void DeliverRecord(unsigned control, std::string_view text) {
     if (text.empty()) return ChannelEvent(control & 7);
     total = (control & 0x40) ? 0xFFFFFFFFu : 96u * 1024 * 1024 + 1;
   }
-  if (text.empty()) {
-    client.DeliverChunk("", 0, total, CHANNEL_FLAG_ONLY);
-    return;
-  }
-  for (size_t offset = 0; offset < text.size(); offset += chunk) {
-    const size_t n = text.size() - offset < chunk ? text.size() - offset : chunk;
-    const UINT32 flags = (offset == 0 ? CHANNEL_FLAG_FIRST : 0) | (offset + n == text.size() ? CHANNEL_FLAG_LAST : 0);
-    // A buffer of its own for each chunk, so reading past it is caught.
-    std::string piece(text.substr(offset, n));
-    client.DeliverChunk(piece.data(), static_cast<UINT32>(n), total, flags);
-  }
+  // Each chunk in a buffer of its own, so reading past it is caught.
+  client.Deliver(text, chunk, total);
 }
 
 }  // namespace

@@ -50,6 +50,13 @@ BOOL StandInClient::CallEntry() {
   return entry_ ? entry_(&points) : FALSE;
 }
 
+BOOL StandInClient::CallEntryAndConnect() {
+  if (!CallEntry()) return FALSE;
+  Initialized();
+  Connect();
+  return TRUE;
+}
+
 UINT VCAPITYPE StandInClient::Init(LPVOID *initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
                                    PCHANNEL_INIT_EVENT_FN proc) {
   StandInClient &c = Get();
@@ -155,11 +162,11 @@ void StandInClient::DeliverChunk(const void *data, UINT32 length, UINT32 totalLe
   OpenEvent(CHANNEL_EVENT_DATA_RECEIVED, const_cast<void *>(data), length, totalLength, flags);
 }
 
-void StandInClient::Deliver(std::string_view message, size_t chunkSize) {
+void StandInClient::Deliver(std::string_view message, size_t chunkSize, std::optional<UINT32> announced) {
   if (chunkSize == 0) chunkSize = CHANNEL_CHUNK_LENGTH;
-  const UINT32 total = static_cast<UINT32>(message.size());
+  const UINT32 total = announced.value_or(static_cast<UINT32>(message.size()));
   if (message.empty()) {
-    DeliverChunk("", 0, 0, CHANNEL_FLAG_ONLY);
+    DeliverChunk("", 0, total, CHANNEL_FLAG_ONLY);
     return;
   }
   for (size_t offset = 0; offset < message.size(); offset += chunkSize) {

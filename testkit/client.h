@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,8 @@ class StandInClient {
   const std::string &error() const { return error_; }
   // Fills the entry points and calls VirtualChannelEntry.
   BOOL CallEntry();
+  // CallEntry and, when it returns TRUE, the initialized and connected events: a session starts.
+  BOOL CallEntryAndConnect();
 
   // What the client answers (set before the calls they affect).
   UINT initResult = CHANNEL_RC_OK;
@@ -75,8 +78,11 @@ class StandInClient {
   void Disconnect();
   void Terminate();
   void InitEvent(UINT event);
-  // Delivers one agent message in chunks of at most chunkSize bytes, with the total length.
-  void Deliver(std::string_view message, size_t chunkSize = CHANNEL_CHUNK_LENGTH);
+  // Delivers one agent message in chunks of at most chunkSize bytes (0: CHANNEL_CHUNK_LENGTH),
+  // each announcing the total length: the message's own unless another total is given, as a
+  // faulty client might announce it.
+  void Deliver(std::string_view message, size_t chunkSize = CHANNEL_CHUNK_LENGTH,
+               std::optional<UINT32> total = std::nullopt);
   void DeliverChunk(const void *data, UINT32 length, UINT32 totalLength, UINT32 flags);
   void OpenEvent(UINT event, LPVOID data, UINT32 length, UINT32 total, UINT32 flags);
   // Reports an outstanding write (by its user data) complete or cancelled; forgets it.

@@ -26,11 +26,18 @@ void PutU32(std::string &out, uint32_t value) {
   PutU16(out, value >> 16);
 }
 
-void SetU32(std::string &out, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}  // namespace
+
+void SetU32(std::string &bytes, size_t offset, uint32_t value) {
+  if (offset > bytes.size() || bytes.size() - offset < 4) return;
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-}  // namespace
+std::string HexId(uint32_t id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(id));
+  return text;
+}
 
 std::string Base64Encode(std::string_view bytes) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -349,9 +356,6 @@ bool LoadImageFile(const std::string &path, int wantedSize, Image *image, std::s
   return ok;
 }
 
-namespace {
-
-// One bitmap's pixels at 32 bpp, rows top to bottom; empty when it cannot be read.
 std::vector<uint32_t> ReadBitmapPixels(HDC screen, HBITMAP bitmap, int width, int height) {
   BITMAPINFO format = {};
   format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -364,8 +368,6 @@ std::vector<uint32_t> ReadBitmapPixels(HDC screen, HBITMAP bitmap, int width, in
   if (GetDIBits(screen, bitmap, 0, height, pixels.data(), &format, DIB_RGB_COLORS) != height) pixels.clear();
   return pixels;
 }
-
-}  // namespace
 
 bool ReadIconPixels(HICON icon, IconPixels *pixels) {
   ICONINFO info = {};
@@ -424,9 +426,9 @@ std::vector<std::string> IconMessages(const char *keyword, uint32_t messageNumbe
                                       const IconParts &parts, size_t pieceBytes) {
   if (pieceBytes == 0) pieceBytes = 1;
   std::vector<std::string> out;
-  char number[16], wnd[16], sizeText[16];
+  char number[16], sizeText[16];
   std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(messageNumber));
-  std::snprintf(wnd, sizeof wnd, "0x%08x", static_cast<unsigned>(remoteWnd));
+  const std::string wnd = HexId(remoteWnd);
   std::snprintf(sizeText, sizeof sizeText, "%d", size);
   auto add = [&](int kind, std::string_view bytes) {
     std::string kindText = std::to_string(kind);
@@ -485,7 +487,10 @@ std::string NotifyRecordBytes(const NotifyRecord &record) {
   return out;
 }
 
-std::string Message(std::initializer_list<std::string_view> fields) {
+namespace {
+
+template <typename Fields>
+std::string JoinFields(const Fields &fields) {
   std::string out;
   bool first = true;
   for (std::string_view f : fields) {
@@ -495,5 +500,10 @@ std::string Message(std::initializer_list<std::string_view> fields) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string Message(std::initializer_list<std::string_view> fields) { return JoinFields(fields); }
+std::string Message(const std::vector<std::string> &fields) { return JoinFields(fields); }
 
 }  // namespace testkit

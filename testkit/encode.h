@@ -13,6 +13,11 @@
 
 namespace testkit {
 
+// Overwrites the 4 bytes at offset with value, little-endian; nothing when they are not all there.
+void SetU32(std::string &bytes, size_t offset, uint32_t value);
+// "0x%08x" of a value, as the agent and the add-in write window ids.
+std::string HexId(uint32_t id);
+
 // Standard base64 (RFC 4648) with padding.
 std::string Base64Encode(std::string_view bytes);
 // A packed payload: 4-byte little-endian size, zlib's compress() of the bytes, all base64.
@@ -58,6 +63,9 @@ struct IconPixels {
   std::vector<bool> transparent;
 };
 bool ReadIconPixels(HICON icon, IconPixels *pixels);
+// One bitmap's pixels at 32 bpp (GetDIBits, BI_RGB), rows top to bottom; empty when it cannot be
+// read.
+std::vector<uint32_t> ReadBitmapPixels(HDC screen, HBITMAP bitmap, int width, int height);
 // The pixels differ from what the image says (a transparent pixel is one with alpha 0): a
 // description of the first few differences, or empty.
 std::string CompareIconPixels(const IconPixels &shown, const Image &sent);
@@ -87,5 +95,6 @@ std::string NotifyRecordBytes(const NotifyRecord &record);
 
 // "f0,f1,...": one message line from its fields (no line end).
 std::string Message(std::initializer_list<std::string_view> fields);
+std::string Message(const std::vector<std::string> &fields);
 
 }  // namespace testkit

@@ -12,20 +12,6 @@ namespace {
 
 constexpr size_t kMaxKnownIds = 48;
 
-void SetU32(std::string &bytes, size_t offset, uint32_t value) {
-  if (offset + 4 > bytes.size()) return;
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
-}
-
-std::string Join(const std::vector<std::string> &fields) {
-  std::string out;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i) out += ',';
-    out += fields[i];
-  }
-  return out;
-}
-
 }  // namespace
 
 SessionGenerator::SessionGenerator(uint64_t seed) : state_(seed) {}
@@ -168,7 +154,7 @@ std::string SessionGenerator::Packed(const std::string &bytes) {
 }
 
 std::string SessionGenerator::Hello() {
-  return Join({"HELLO", Number(++messageNumber_), Chance(5) ? "3" : (Chance(50) ? "2" : AnyNumber())});
+  return Message({"HELLO", Number(++messageNumber_), Chance(5) ? "3" : (Chance(50) ? "2" : AnyNumber())});
 }
 
 std::string SessionGenerator::Create() {
@@ -179,7 +165,7 @@ std::string SessionGenerator::Create() {
   std::vector<std::string> fields = {"CREATE",          Number(++messageNumber_), Number(WindowId()),
                                      Number(GroupId()), Number(parent),           Number(flags)};
   if (Chance(3)) fields[3] = AnyNumber();
-  return Join(fields);
+  return Message(fields);
 }
 
 std::string SessionGenerator::Destroy(const char *keyword) {
@@ -187,7 +173,7 @@ std::string SessionGenerator::Destroy(const char *keyword) {
   const bool show = std::strcmp(keyword, "SHOWWINDOW") == 0;
   std::string third = "0";
   if (show) third = Chance(85) ? Number(Below(12)) : AnyNumber();
-  return Join({keyword, Number(++messageNumber_), group ? Number(GroupId()) : Number(WindowId()), third});
+  return Message({keyword, Number(++messageNumber_), group ? Number(GroupId()) : Number(WindowId()), third});
 }
 
 std::string SessionGenerator::Title() {
@@ -234,7 +220,7 @@ std::string SessionGenerator::Title() {
       break;
   }
   std::vector<std::string> fields = {"TITLE", Number(++messageNumber_), Number(WindowId()), hex, AnyNumber()};
-  return Join(fields);
+  return Message(fields);
 }
 
 std::string SessionGenerator::Region() {
@@ -244,7 +230,7 @@ std::string SessionGenerator::Region() {
     const size_t which = Below(static_cast<uint32_t>(shapes_.size()));
     const std::string change = shapes_[which];
     shapes_.erase(shapes_.begin() + static_cast<std::ptrdiff_t>(which));
-    return Join({"UPDATERGN", Number(++messageNumber_), change});
+    return Message({"UPDATERGN", Number(++messageNumber_), change});
   }
   std::vector<Rect> rects;
   const uint32_t count = Chance(2) ? 100 + Below(400) : Below(8);
@@ -281,7 +267,7 @@ std::string SessionGenerator::Region() {
   }
   const std::string change = Packed(block);
   if (shapes_.size() < 16) shapes_.push_back(change);
-  return Join({"UPDATERGN", Number(++messageNumber_), change});
+  return Message({"UPDATERGN", Number(++messageNumber_), change});
 }
 
 // The messages of one icon transfer, queued; the first is returned by the caller's Next().
@@ -335,8 +321,8 @@ void SessionGenerator::QueueIcon(const char *keyword, uint32_t owner) {
 std::string SessionGenerator::IconPart(const char *keyword, uint32_t owner) {
   static const int kKinds[] = {0, 1, 2, 3, 11, 12, 13, 4, 10, 14, -1, 99, -2};
   const int kind = kKinds[Below(sizeof kKinds / sizeof kKinds[0])];
-  return Join({keyword, Number(++messageNumber_), Number(owner), std::to_string(kind), "0", "0",
-               Chance(50) ? "32" : "16", Packed(Bytes(Below(Chance(50) ? 40 : 300)))});
+  return Message({keyword, Number(++messageNumber_), Number(owner), std::to_string(kind), "0", "0",
+                  Chance(50) ? "32" : "16", Packed(Bytes(Below(Chance(50) ? 40 : 300)))});
 }
 
 std::string SessionGenerator::NotifyRecord() {
@@ -369,7 +355,7 @@ std::string SessionGenerator::NotifyRecord() {
       break;
   }
   const uint32_t owner = WindowId();
-  std::string message = Join(
+  std::string message = Message(
       {"SYSTRAY", Number(++messageNumber_), Number(owner), "-1", "0", "0", Chance(50) ? "32" : "16", Packed(bytes)});
   if ((record.uFlags & 2) && record.hIcon && Chance(85)) QueueIcon("SYSTRAY", owner);
   return message;
@@ -378,13 +364,13 @@ std::string SessionGenerator::NotifyRecord() {
 std::string SessionGenerator::Other() {
   switch (Below(16)) {
     case 0:
-      return Join({"ACK", AnyNumber(), AnyNumber()});
+      return Message({"ACK", AnyNumber(), AnyNumber()});
     case 1:
       return "SYNCBEGIN";
     case 2:
       return "SYNCEND";
     case 3:
-      return Join({"ZCHANGE", AnyNumber(), AnyNumber(), AnyNumber(), AnyNumber()});
+      return Message({"ZCHANGE", AnyNumber(), AnyNumber(), AnyNumber(), AnyNumber()});
     case 4:
       return "HEARTBEAT";
     case 5:
@@ -402,7 +388,7 @@ std::string SessionGenerator::Other() {
                                               "SETICON", "TITLE",  "ZCHANGE", "SYSTRAY",    "UPDATERGN"};
       std::vector<std::string> fields = {kKeywords[Below(sizeof kKeywords / sizeof kKeywords[0])]};
       for (uint32_t i = 0, n = Below(5); i < n; ++i) fields.push_back(Number(Below(100)));
-      return Join(fields);
+      return Message(fields);
     }
   }
 }

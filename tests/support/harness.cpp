@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -33,15 +32,7 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-std::string ExecutableDirectory() {
-  char path[1024] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  char *slash = strrchr(path, '\\');
-  if (slash) *slash = 0;
-  return slash ? path : "";
-}
-
-std::string LanguageIniPath() { return ExecutableDirectory() + "\\Language.ini"; }
+std::string LanguageIniPath() { return testkit::ExecutableDirectory("") + "\\Language.ini"; }
 
 }  // namespace
 
@@ -203,21 +194,6 @@ std::vector<HostMessage> AddinTest::TakeThreadMessages() {
   return messages;
 }
 
-namespace {
-BOOL CALLBACK CollectLocal(HWND hwnd, LPARAM context) {
-  char name[64] = {};
-  GetClassNameA(hwnd, name, sizeof name);
-  if (strcmp(name, "WTSHalvornDummy") == 0) reinterpret_cast<std::vector<HWND> *>(context)->push_back(hwnd);
-  return TRUE;
-}
-}  // namespace
-
-std::vector<HWND> AddinTest::LocalWindows() {
-  std::vector<HWND> windows;
-  EnumWindows(CollectLocal, reinterpret_cast<LPARAM>(&windows));
-  return windows;
-}
-
 std::u16string AddinTest::WindowText(HWND hwnd) {
   WCHAR text[4096] = {};
   int n = InternalGetWindowText(hwnd, text, 4096);
@@ -260,12 +236,6 @@ void StartNewSecond() {
   const time_t start = time(nullptr);
   while (time(nullptr) == start) Sleep(1);
 #endif
-}
-
-std::string HexId(uint32_t id) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(id));
-  return text;
 }
 
 }  // namespace quorvtest

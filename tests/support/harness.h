@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "client.h"
+#include "desktop.h"
 #include "encode.h"
 
 #include <cstdint>
@@ -67,8 +68,8 @@ class AddinTest : public ::testing::Test {
   // HELLO with the host frame in place.
   void StartSession(int version = 2);
 
-  // The local window of the add-in's class with the given exact (UTF-16) text, or null.
-  static std::vector<HWND> LocalWindows();
+  // The add-in's local windows: the top-level windows of its class, in enumeration order.
+  static std::vector<HWND> LocalWindows() { return testkit::LocalWindows(); }
   static std::u16string WindowText(HWND hwnd);  // as stored (what the taskbar reads)
   // The local windows that are not in `before`, in enumeration order.
   static std::vector<HWND> NewLocalWindows(const std::vector<HWND> &before);
@@ -92,8 +93,8 @@ bool WindowRegionIs(HWND hwnd, const std::vector<testkit::Rect> &rects);
 // clock's next second to begin.
 void StartNewSecond();
 
-// "0x%08lx" of a value, as the add-in prints remote window ids.
-std::string HexId(uint32_t id);
+// "0x%08x" of a value, as the add-in prints remote window ids.
+using testkit::HexId;
 
 // UTF-16 literals as the platform's wide strings.
 inline const WCHAR *W(const char16_t *s) { return reinterpret_cast<const WCHAR *>(s); }

@@ -22,12 +22,6 @@ bool Matches(const char *pattern, const char *text) {
   return *text == *pattern && Matches(pattern + 1, text + 1);
 }
 
-std::string Hex(uint32_t v) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(v));
-  return text;
-}
-
 }  // namespace
 
 bool Runner::Expect(const Step &step) {
@@ -90,7 +84,7 @@ bool Runner::Expect(const Step &step) {
 
 bool Runner::ExpectWindow(const Step &step) {
   const HWND hwnd = LocalWindowOf(step.window);
-  const std::string name = step.window == 0 ? "placeholder" : "local:" + Hex(step.window);
+  const std::string name = LocalWindowName(step.window);
   for (const std::string &state : step.words) {
     if (state == "gone") {
       if (hwnd) return Fail(step, name + " still exists");

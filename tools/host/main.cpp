@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "client.h"
+#include "desktop.h"
 #include "listen.h"
 #include "replay.h"
 #include "runner.h"
@@ -47,14 +48,6 @@ struct Options {
   bool echo = false, noPace = false, allSessions = false, once = false;
   DWORD holdMs = 0;
 };
-
-std::string ExecutableDirectory() {
-  char path[2048] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path - 1);
-  char *slash = strrchr(path, '\\');
-  if (slash) *slash = 0;
-  return slash ? path : ".";
-}
 
 std::string DirectoryOf(const std::string &path) {
   const size_t slash = path.find_last_of("/\\");
@@ -157,7 +150,7 @@ void ClientThread(Session &s) {
     else SetForegroundWindow(hwnd);
   };
   std::string error;
-  const std::string addin = s.options.addin.empty() ? ExecutableDirectory() + "\\quorv.dll" : s.options.addin;
+  const std::string addin = s.options.addin.empty() ? testkit::ExecutableDirectory() + "\\quorv.dll" : s.options.addin;
   if (!client.Load(addin, &error)) {
     Report(s, 3, error);
     ui.Quit();
@@ -251,7 +244,7 @@ int main(int argc, char **argv) {
 
   // The title the add-in looks for, from the same Language.ini beside the executable.
   char title[256] = {};
-  const std::string ini = ExecutableDirectory() + "\\Language.ini";
+  const std::string ini = testkit::ExecutableDirectory() + "\\Language.ini";
   GetPrivateProfileStringA("GLOBAL", "AppName", kDefaultAppName, title, sizeof title, ini.c_str());
   HostUi &ui = HostUi::Get();
   std::string error;
@@ -260,7 +253,6 @@ int main(int argc, char **argv) {
     return 3;
   }
   std::thread client([&s] { ClientThread(s); });
-  ui.SetClientThread(GetThreadId(reinterpret_cast<HANDLE>(client.native_handle())));
   ui.RunLoop();
   client.join();
   s.transcript.Close();

@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "client.h"
+#include "encode.h"
 #include "state.h"
 
 #include <cstdio>
@@ -12,11 +13,7 @@ namespace {
 
 const char kLocalClass[] = "WTSHalvornDummy";
 
-std::string Hex(uint32_t v) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(v));
-  return text;
-}
+using testkit::HexId;
 
 }  // namespace
 
@@ -30,6 +27,8 @@ const char *HostMessageName(UINT message) {
     default: return nullptr;
   }
 }
+
+std::string LocalWindowName(uint32_t id) { return id == 0 ? std::string("placeholder") : "local:" + HexId(id); }
 
 namespace {
 
@@ -72,11 +71,10 @@ void Runner::OnWrite(std::string_view text, bool accepted) {
 std::string Runner::WindowName(HWND hwnd) const {
   if (!hwnd) return "0";
   if (hwnd == HostUi::Get().frame()) return "frame";
-  auto name = [](const LocalWindow &w) { return w.id == 0 ? std::string("placeholder") : "local:" + Hex(w.id); };
   for (const LocalWindow &w : locals_)
-    if (w.hwnd == hwnd) return name(w) + (IsWindow(hwnd) ? "" : " (destroyed)");
+    if (w.hwnd == hwnd) return LocalWindowName(w.id) + (IsWindow(hwnd) ? "" : " (destroyed)");
   for (auto it = gone_.rbegin(); it != gone_.rend(); ++it)
-    if (it->hwnd == hwnd) return name(*it) + " (destroyed)";
+    if (it->hwnd == hwnd) return LocalWindowName(it->id) + " (destroyed)";
   return "unknown-window";
 }
 
@@ -174,7 +172,7 @@ void Runner::Shot(const Step &step) {
 void Runner::Action(const Step &step) {
   HostUi &ui = HostUi::Get();
   const HWND local = LocalWindowOf(step.window);
-  const std::string name = step.window == 0 ? "placeholder" : "local:" + Hex(step.window);
+  const std::string name = LocalWindowName(step.window);
   switch (step.kind) {
     case StepKind::kFocus:
       transcript_.Line('*', "focus " + name + " " + step.word);
@@ -261,18 +259,19 @@ bool Runner::Run(const Step &step) {
     case StepKind::kTrayClick:
     case StepKind::kStartProgram:
       if (!LocalWindowOf(step.window))
-        return Fail(step, "there is no local window for " + (step.window ? Hex(step.window) : std::string("placeholder")));
+        return Fail(step,
+                    "there is no local window for " + (step.window ? HexId(step.window) : std::string("placeholder")));
       PaceToSecond();
       Action(step);
       return true;
     case StepKind::kDesktop:
       if (step.word == "remove") {
-        transcript_.Line('~', "desktop " + Hex(step.window) + " remove");
+        transcript_.Line('~', "desktop " + HexId(step.window) + " remove");
         HostUi::Get().RemovePicture(step.window);
       } else {
         char rect[64];
         snprintf(rect, sizeof rect, "%ld,%ld,%ld,%ld", step.rect.left, step.rect.top, step.rect.right, step.rect.bottom);
-        transcript_.Line('~', "desktop " + Hex(step.window) + " " + rect + " \"" + step.text + "\"");
+        transcript_.Line('~', "desktop " + HexId(step.window) + " " + rect + " \"" + step.text + "\"");
         HostUi::Get().SetPicture(PictureWindow{step.window, step.rect, Widen(step.text),
                                                RGB((step.number >> 16) & 0xFF, (step.number >> 8) & 0xFF,
                                                    step.number & 0xFF)});

@@ -23,6 +23,9 @@ struct RunOptions {
 
 // The name of a private message the host frame window receives, or null.
 const char *HostMessageName(UINT message);
+// What the transcript calls the local window of a remote window id: "placeholder" (id 0, the
+// session placeholder) or "local:0x%08x".
+std::string LocalWindowName(uint32_t id);
 
 class Runner {
  public:

@@ -1,5 +1,6 @@
 #include "state.h"
 
+#include "encode.h"
 #include "ui.h"
 
 #include <cstdio>
@@ -21,20 +22,12 @@ bool BitmapBits(HBITMAP bitmap, int *width, int *height, std::vector<uint32_t> *
   if (!bitmap || !GetObjectA(bitmap, sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0 || bm.bmWidth > 1024 ||
       bm.bmHeight > 1024)
     return false;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = bm.bmWidth;
-  info.bmiHeader.biHeight = -bm.bmHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  bits->assign(static_cast<size_t>(bm.bmWidth) * bm.bmHeight, 0);
   HDC dc = GetDC(nullptr);
-  int rows = GetDIBits(dc, bitmap, 0, bm.bmHeight, bits->data(), &info, DIB_RGB_COLORS);
+  *bits = testkit::ReadBitmapPixels(dc, bitmap, bm.bmWidth, bm.bmHeight);
   ReleaseDC(nullptr, dc);
   *width = bm.bmWidth;
   *height = bm.bmHeight;
-  return rows == bm.bmHeight;
+  return !bits->empty();
 }
 
 std::string DescribeIcon(HICON icon) {

@@ -64,7 +64,6 @@ class HostUi {
   void RemovePicture(uint32_t id);
   // The local windows the taskbar strip shows (those visible and not tool windows).
   void SetLocalWindows(const std::vector<LocalWindow> &windows);
-  void SetClientThread(DWORD threadId) { clientThread_ = threadId; }
   // Called on the UI thread when the user clicks a taskbar button: (window, right button).
   std::function<void(HWND, bool)> onTaskbarClick;
 
@@ -79,7 +78,6 @@ class HostUi {
 
   HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
   HFONT font_ = nullptr, cjkFont_ = nullptr, boldFont_ = nullptr;
-  DWORD clientThread_ = 0;
   bool closedByUser_ = false;
   HWND activeLocal_ = nullptr;
 
