@@ -22,10 +22,14 @@ void BM_Session_Demo(benchmark::State &state) {
   }
   size_t bytes = 0;
   for (const std::string &m : messages) bytes += m.size();
-  for (auto _ : state) {
+  // One session untimed: its greeting clears what other benchmarks left in the process (up to
+  // 100,000 windows), so that each timed session follows one like it.
+  const auto session = [&] {
     for (const std::string &m : messages) quorvbench::Deliver(m);
     quorvbench::Pump();
-  }
+  };
+  session();
+  for (auto _ : state) session();
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(messages.size()));
   state.counters["messages"] = static_cast<double>(messages.size());
   state.counters["bytes"] = static_cast<double>(bytes);
