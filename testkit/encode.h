@@ -78,7 +78,7 @@ std::string SourceTreePath(std::string_view relative);
 std::vector<std::string> IconMessages(const char *keyword, uint32_t messageNumber, uint32_t remoteWnd, int size,
                                       const IconParts &parts, size_t pieceBytes = 4096);
 
-// A notification record as the remote application filled it.
+// A notification record as the remote application, a 32-bit program, filled it.
 struct NotifyRecord {
   char charType = 'W';     // 'A' or 'W'
   uint32_t dwMessage = 0;  // NIM_ADD 0, NIM_MODIFY 1, NIM_DELETE 2
@@ -88,9 +88,19 @@ struct NotifyRecord {
   uint32_t uFlags = 0;
   uint32_t uCallbackMessage = 0;
   uint32_t hIcon = 0;
-  std::u16string tip;
+  std::u16string tip;  // at most 127 characters are written
+  uint32_t dwState = 0;
+  uint32_t dwStateMask = 0;
+  std::u16string info;  // at most 255
+  uint32_t uVersion = 0;
+  std::u16string infoTitle;  // at most 63
+  uint32_t dwInfoFlags = 0;
+  uint8_t guidItem[16] = {};
+  uint32_t hBalloonIcon = 0;
 };
-// The unpacked payload of a record message: CharType, dwMessage, then cbSize bytes of the record.
+// The unpacked payload of a record message: CharType, dwMessage, then cbSize bytes of the record
+// in the 32-bit layout (hWnd at 4, hIcon at 20, szTip at 24...). Texts of the ANSI form keep ASCII
+// and have '?' for the rest.
 std::string NotifyRecordBytes(const NotifyRecord &record);
 
 // "f0,f1,...": one message line from its fields (no line end).

@@ -7,8 +7,6 @@
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <set>
@@ -17,6 +15,7 @@
 #include "appearance/bytes.h"
 #include "appearance/gdi_handles.h"
 #include "appearance/icon.h"
+#include "appearance/notify_record.h"
 #include "appearance/payload.h"
 #include "channel/debug_log.h"
 #include "mirror/create.h"
@@ -27,18 +26,11 @@
 namespace {
 
 constexpr INT32 kRecordPart = -1;
-// A notification record's fields as a 32-bit application lays them out, the same in both forms.
-constexpr size_t kHWndOffset = 4;
-constexpr size_t kIdOffset = 8;
-constexpr size_t kFlagsOffset = 12;
-constexpr size_t kCallbackOffset = 16;
-constexpr size_t kIconOffset = 20;
-// The record must reach past hIcon: those are the fields rewritten here.
-constexpr INT32 kMinRecordSize = 24;
 constexpr size_t kRecordHeaderSize = 5;  // CharType and dwMessage in front of the record
 
-// The pending record: the local copy of the remote record, waiting for its icon or the shell call.
-std::unique_ptr<unsigned char[]> pNotifyIconData;
+// The pending record: the remote record rebuilt as this build's structure, waiting for its icon or
+// the shell call.
+std::unique_ptr<NativeNotifyRecord> pNotifyIconData;
 char CharType = 0;
 DWORD dwMessage = 0;
 // The assembly for notification icons; SETICON has its own.
@@ -63,8 +55,7 @@ CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
 }
 
 bool PendingRecordWantsIcon() {
-  const UINT32 flags = ReadU32(pNotifyIconData.get() + kFlagsOffset);
-  return (flags & NIF_ICON) != 0 && ReadU32(pNotifyIconData.get() + kIconOffset) != 0;
+  return (pNotifyIconData->uFlags() & NIF_ICON) != 0 && pNotifyIconData->hIcon() != nullptr;
 }
 
 void DropPendingRecord() {
@@ -90,17 +81,17 @@ int Fire(bool large) {
   if (PendingRecordWantsIcon()) {
     LogDebug(large ? "Now get large icon\n" : "Now get small icon\n");
     icon = BuildIcon(g_trayIconAssembly);
-    WriteU32(pNotifyIconData.get() + kIconOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(icon)));
+    pNotifyIconData->hIcon() = icon;
   }
   // The shell keeps its own copy of the icon; ours goes when the call returns.
   UniqueIcon builtIcon(icon);
   LogDebug("Now calling local Shell_NotifyIcon functions\n");
-  const BOOL shown = CharType == 'W'
-                         ? Shell_NotifyIconW(dwMessage, reinterpret_cast<NOTIFYICONDATAW *>(pNotifyIconData.get()))
-                         : Shell_NotifyIconA(dwMessage, reinterpret_cast<NOTIFYICONDATAA *>(pNotifyIconData.get()));
-  const std::pair<HWND, UINT> key(
-      reinterpret_cast<HWND>(static_cast<UINT_PTR>(ReadU32(pNotifyIconData.get() + kHWndOffset))),
-      ReadU32(pNotifyIconData.get() + kIdOffset));
+  // The record's own structure picks the call: a record rejected since may have left another
+  // CharType behind.
+  NativeNotifyRecord &record = *pNotifyIconData;
+  const BOOL shown =
+      record.charType == 'W' ? Shell_NotifyIconW(dwMessage, &record.w) : Shell_NotifyIconA(dwMessage, &record.a);
+  const std::pair<HWND, UINT> key(record.hWnd(), record.uID());
   const DWORD message = dwMessage;
   ResetAfterFire();
   if (shown && message == NIM_ADD) g_shownIcons.insert(key);
@@ -122,26 +113,21 @@ int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
 
   const INT32 iNotifyDataSize = static_cast<INT32>(ReadU32(data + kRecordHeaderSize));
   LogDebug("iNotifyDataSize = %d\n", static_cast<int>(iNotifyDataSize));
-  if (iNotifyDataSize < kMinRecordSize || static_cast<size_t>(iNotifyDataSize) > bytes.size() - kRecordHeaderSize)
+  if (iNotifyDataSize < static_cast<INT32>(kMinWireNotifyRecordSize) ||
+      static_cast<size_t>(iNotifyDataSize) > bytes.size() - kRecordHeaderSize)
     return 0;
 
-  pNotifyIconData.reset();
-  // The shell reads a record whose cbSize it does not know as one of the first version's size,
-  // longer than the smallest records accepted here: the buffer always spans the whole structure,
-  // zero past the copied bytes, so no size the agent names makes the shell read past it.
-  const size_t structureSize = CharType == 'W' ? sizeof(NOTIFYICONDATAW) : sizeof(NOTIFYICONDATAA);
-  const size_t bufferSize = std::max(static_cast<size_t>(iNotifyDataSize), structureSize);
-  pNotifyIconData.reset(new (std::nothrow) unsigned char[bufferSize]());
+  pNotifyIconData.reset(new (std::nothrow) NativeNotifyRecord);
   if (!pNotifyIconData) {
     LogDebug("New pNotifyIconData buffer failed!\n");
     return 0;
   }
-  unsigned char *record = pNotifyIconData.get();
-  std::memcpy(record, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize));
-  WriteU32(record + kHWndOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)));
-  if (ReadU32(record + kFlagsOffset) & NIF_MESSAGE) {
-    proxy->m_uTrayCallbackMsg = ReadU32(record + kCallbackOffset);
-    WriteU32(record + kCallbackOffset, WM_TRAYMESSAGE);
+  RebuildNotifyRecord(CharType, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize), pNotifyIconData.get());
+  NativeNotifyRecord &record = *pNotifyIconData;
+  record.hWnd() = proxy->m_hWnd;
+  if (record.uFlags() & NIF_MESSAGE) {
+    proxy->m_uTrayCallbackMsg = record.uCallbackMessage();
+    record.uCallbackMessage() = WM_TRAYMESSAGE;
   }
   if (PendingRecordWantsIcon()) {
     LogDebug("There is ICON data, wait for more data to come ...\n");
@@ -179,9 +165,7 @@ void DeleteNotifyIcon(HWND hwnd, UINT uID) {
 void RemoveNotifyIconsOf(HWND hwnd) {
   // A record still waiting for its icon names this window: shown later, it would give the shell
   // an icon of a window that is gone (or of whatever window gets the handle next).
-  if (pNotifyIconData &&
-      ReadU32(pNotifyIconData.get() + kHWndOffset) == static_cast<UINT32>(reinterpret_cast<UINT_PTR>(hwnd)))
-    DropPendingRecord();
+  if (pNotifyIconData && pNotifyIconData->hWnd() == hwnd) DropPendingRecord();
   for (auto it = g_shownIcons.lower_bound({hwnd, 0}); it != g_shownIcons.end() && it->first == hwnd;) {
     DeleteNotifyIcon(hwnd, it->second);
     it = g_shownIcons.erase(it);
