@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "appearance/bytes.h"
+#include "common/bytes.h"
 
 namespace {
 

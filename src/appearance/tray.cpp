@@ -7,6 +7,7 @@
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 
+#include <cinttypes>
 #include <memory>
 #include <new>
 #include <set>
@@ -47,8 +48,8 @@ CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
   CWindowData *proxy = AddNewWindowData(remoteWnd);
   if (!proxy) return nullptr;
   CreateLocalWindow(proxy);
-  LogDebug("Create a local window:%.8X for remote window:%.8X\n",
-           static_cast<unsigned>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)), static_cast<unsigned>(remoteWnd));
+  LogDebug("Create a local window:%.8" PRIXPTR " for remote window:%.8X\n", reinterpret_cast<uintptr_t>(proxy->m_hWnd),
+           static_cast<unsigned>(remoteWnd));
   RestyleLocalWindow(proxy->m_hWnd, true, SW_HIDE);
   return proxy;
 }
