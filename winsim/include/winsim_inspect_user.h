@@ -44,6 +44,8 @@ enum class ObjectKind { Window, Region, Bitmap, Icon, DeviceContext, Brush };
 size_t LiveObjectCount(ObjectKind kind);
 // The window that owns a region given to it with SetWindowRgn, or null.
 HWND RegionOwner(HRGN region);
+// The nth CreateDIBitmap call from now on (1: the next) fails, as when GDI runs out of objects.
+void FailBitmapCreation(int nth);
 
 // ---- call log -----------------------------------------------------------------------------------
 enum class UserCall {
