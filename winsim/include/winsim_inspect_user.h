@@ -31,6 +31,7 @@ struct NotifyIconEntry {
   std::u16string tip;
   HICON hIcon = nullptr;  // the table's own copy: inspect it with GetIconInfo, never destroy it
   DWORD dwState = 0;
+  HICON hBalloonIcon = nullptr;  // the value the latest record carried, never a handle of the table's
 };
 std::vector<NotifyIconEntry> NotifyIcons();
 // A click on the icon: sends its callback message to its window, as the shell does (classic
