@@ -230,6 +230,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR src, int srcCount, L
     return 0;
   }
   const size_t n = srcCount < 0 ? strlen(src) + 1 : static_cast<size_t>(srcCount);
+  // A single-byte code page gives one unit a byte: a count takes no memory, as on Windows.
+  if (codePage != CP_UTF8 && dstCount == 0) return static_cast<int>(n);
   std::u16string out;
   const unsigned char *s = reinterpret_cast<const unsigned char *>(src);
   if (codePage == CP_UTF8) {
