@@ -130,28 +130,28 @@ int main() {
           testkit::Message({"SYSTRAY", "1", "0x30", "-1", "0", "0", "16", testkit::PackPayload(record + body)}),
           record.size() + body.size());
 
+  const auto measureShape = [](const char *what, const std::vector<testkit::Rect> &shape) {
+    Measure(what, testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData(shape))}),
+            32 + 16 * shape.size());
+  };
   std::mt19937 random(3);
   std::vector<testkit::Rect> rects;
   for (int i = 0; i < 262000; ++i) {
     const int x = static_cast<int>(random() % 60000), y = static_cast<int>(random() % 60000);
     rects.push_back({x, y, x + 1 + static_cast<int>(random() % 50), y + 1 + static_cast<int>(random() % 50)});
   }
-  Measure("UPDATERGN, 262,000 scattered rectangles (refused: too complex)",
-          testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData(rects))}), 32 + 16 * rects.size());
+  measureShape("UPDATERGN, 262,000 scattered rectangles (refused: too complex)", rects);
   rects.clear();
   for (int i = 0; i < 4000; ++i) rects.push_back({0, 2 * i, 100 + i % 7, 2 * i + 1});
-  Measure("UPDATERGN, 4,000 stripes",
-          testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData(rects))}), 32 + 16 * rects.size());
+  measureShape("UPDATERGN, 4,000 stripes", rects);
 
   Deliver("HELLO,1,2");  // a new, empty shape
   rects.clear();
   for (int i = 0; i < 250000; ++i) rects.push_back({2 * i, 0, 2 * i + 1, 1});
-  Measure("UPDATERGN, 250,000 rectangles in one band (accepted)",
-          testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData(rects))}), 32 + 16 * rects.size());
+  measureShape("UPDATERGN, 250,000 rectangles in one band (accepted)", rects);
   rects.clear();
   for (int i = 0; i < 4000; ++i) rects.push_back({0, 2 * i, 100 + i % 7, 2 * i + 1});
-  Measure("UPDATERGN, 4,000 stripes onto that shape",
-          testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData(rects))}), 32 + 16 * rects.size());
+  measureShape("UPDATERGN, 4,000 stripes onto that shape", rects);
 
   std::string create = "CREATE,1,0x40,1,0,0,";
   create.resize(kMessageCap, 'x');

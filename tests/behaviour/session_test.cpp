@@ -106,10 +106,8 @@ TEST_F(SessionTest, TheRegistryModeDecidesCaptionTaskbarButtonAndVisibility) {
   NextHost();
   SetRegistryDisplayMode(kRegistryPath, 0);
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({false, false, true}));
-}
-
-TEST_F(SessionTest, AKeyWithoutTheValueMeansModeOne) {
-  SetRegistryDisplayMode(kRegistryPath, -1);
+  NextHost();
+  SetRegistryDisplayMode(kRegistryPath, -1);  // the key without the value means mode 1
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
 }
 

@@ -49,12 +49,8 @@ TEST(FindCommand, KeywordsMatchExactlyAndEachRowNeedsItsFields) {
     const CommandRow *row = FindCommand(field);
     return row ? row->keyword : "(none)";
   };
-  EXPECT_EQ("DESTROYGRP", keyword("DESTROYGRP"));
-  EXPECT_EQ("DESTROY", keyword("DESTROY"));
-  EXPECT_EQ("(none)", keyword("hello"));
-  EXPECT_EQ("(none)", keyword("HELLO "));
-  EXPECT_EQ("(none)", keyword("DESTROYG"));
-  EXPECT_EQ("(none)", keyword(""));
+  for (const char *exact : {"DESTROYGRP", "DESTROY"}) EXPECT_EQ(exact, keyword(exact));
+  for (const char *none : {"hello", "HELLO ", "DESTROYG", ""}) EXPECT_EQ("(none)", keyword(none)) << none;
   const std::pair<const char *, unsigned> needed[] = {
       {"ACK", 3},        {"CREATE", 6},  {"DESTROY", 4},   {"SHOWWINDOW", 4}, {"DESTROYGRP", 4},
       {"HELLO", 3},      {"SETICON", 8}, {"SYNCBEGIN", 1}, {"SYNCEND", 1},    {"TITLE", 5},
