@@ -23,6 +23,7 @@ struct NativeNotifyRecord {
   UINT &uFlags() { return charType == 'A' ? a.uFlags : w.uFlags; }
   UINT &uCallbackMessage() { return charType == 'A' ? a.uCallbackMessage : w.uCallbackMessage; }
   HICON &hIcon() { return charType == 'A' ? a.hIcon : w.hIcon; }
+  HICON &hBalloonIcon() { return charType == 'A' ? a.hBalloonIcon : w.hBalloonIcon; }
 };
 
 // The shortest record taken: it reaches past hIcon, the last member the mirror reads or sets.

@@ -41,9 +41,14 @@ IconAssembly g_trayIconAssembly;
 std::set<std::pair<HWND, UINT>> g_shownIcons;
 
 // The record stored under the owner window's id, made (with a hidden tool window) when the
-// registry has none. Null only when memory cannot be obtained.
+// registry has none. Null when the caps on records and local windows leave no room for one.
 CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
   if (CWindowData *found = FindWindowData(remoteWnd)) return found;
+  if (!CanAddWindowData() || !CanAddLocalWindow()) {
+    LogDebug("SYSTRAY for remote window:%.8X dropped: no room for another proxy window\n",
+             static_cast<unsigned>(remoteWnd));
+    return nullptr;
+  }
   LogDebug("Can not find local window, create it!\n");
   CWindowData *proxy = AddNewWindowData(remoteWnd);
   if (!proxy) return nullptr;
@@ -129,6 +134,8 @@ int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
   RebuildNotifyRecord(CharType, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize), pNotifyIconData.get());
   NativeNotifyRecord &record = *pNotifyIconData;
   record.hWnd() = proxy->m_hWnd;
+  // A balloon icon is a handle of the remote session, meaningless (or another object) here: none.
+  record.hBalloonIcon() = nullptr;
   if (record.uFlags() & NIF_MESSAGE) {
     proxy->m_uTrayCallbackMsg = record.uCallbackMessage();
     record.uCallbackMessage() = WM_TRAYMESSAGE;
