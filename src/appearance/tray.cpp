@@ -93,8 +93,7 @@ int CallShellWithPendingRecord(bool large) {
   // The shell keeps its own copy of the icon; ours goes when the call returns.
   UniqueIcon builtIcon(icon);
   LogDebug("Now calling local Shell_NotifyIcon functions\n");
-  // The record's own structure picks the call: a record rejected since may have left another
-  // CharType behind.
+  // The record's own structure picks the call.
   NativeNotifyRecord &record = *pNotifyIconData;
   const BOOL shown =
       record.charType == 'W' ? Shell_NotifyIconW(dwMessage, &record.w) : Shell_NotifyIconA(dwMessage, &record.a);
@@ -115,10 +114,13 @@ int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
     return 0;
   }
   const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
-  CharType = static_cast<char>(data[0]);
-  dwMessage = ReadU32(data + 1);
-  LogDebug("CharType=%c, dwMessage=%d\n", CharType, static_cast<int>(dwMessage));
-  if (CharType != 'W' && CharType != 'A') return 0;
+  // Read aside: a rejected record leaves the form and the message of the one waiting for its icon
+  // as they were (the waiting record is neither read as the other form nor turned into another
+  // call).
+  const char charType = static_cast<char>(data[0]);
+  const DWORD message = ReadU32(data + 1);
+  LogDebug("CharType=%c, dwMessage=%d\n", charType, static_cast<int>(message));
+  if (charType != 'W' && charType != 'A') return 0;
 
   const INT32 iNotifyDataSize = static_cast<INT32>(ReadU32(data + kRecordHeaderSize));
   LogDebug("iNotifyDataSize = %d\n", static_cast<int>(iNotifyDataSize));
@@ -126,9 +128,12 @@ int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
       static_cast<size_t>(iNotifyDataSize) > bytes.size() - kRecordHeaderSize)
     return 0;
 
+  CharType = charType;
+  dwMessage = message;
   pNotifyIconData.reset(new (std::nothrow) NativeNotifyRecord);
   if (!pNotifyIconData) {
     LogDebug("New pNotifyIconData buffer failed!\n");
+    DropPendingRecord();
     return 0;
   }
   RebuildNotifyRecord(CharType, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize), pNotifyIconData.get());

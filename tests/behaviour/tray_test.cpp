@@ -206,6 +206,31 @@ TEST_F(TrayTest, BadRecordsAndStrayIconPartsReachNoShell) {
   EXPECT_EQ(ShellCalls(), 2);
 }
 
+TEST_F(TrayTest, ARejectedRecordLeavesTheWaitingOneAsItWas) {
+  // An ANSI add waits for its icon; a UTF-16 delete with a size that does not fit is rejected; the
+  // icon then completes the add, which reaches the shell as the ANSI add it was.
+  SendRecord(Record('A', 0 /* NIM_ADD */, 4, kNifMessage | kNifIcon | kNifTip, 0x8004, 0x55, u"Waiting"));
+  std::string rejected = testkit::NotifyRecordBytes(Record('W', 2 /* NIM_DELETE */, 4, 0));
+  testkit::SetU32(rejected, 5, 3);
+  SendBytes(rejected);
+  EXPECT_EQ(LogCount("iNotifyDataSize = 3\n"), 1);
+  SendIcon(16, testkit::Image{16, 16, std::vector<uint32_t>(256, 0xFF336699)});
+  EXPECT_EQ(ShellCalls(), 1);
+#ifndef _WIN32
+  const std::vector<winsim::NotifyIconEntry> icons = winsim::NotifyIcons();
+  ASSERT_EQ(icons.size(), 1u);
+  EXPECT_EQ(icons[0].tip, u"Waiting");
+  EXPECT_NE(icons[0].hIcon, nullptr);
+#else
+  const std::vector<ShellCall> calls = TakeShellCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].form, 'A');
+  EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(calls[0].tip, u"Waiting");
+  EXPECT_TRUE(calls[0].iconRead);
+#endif
+}
+
 #ifdef _WIN32
 // Through the loaded DLL, x86 or x64: the shell gets the structure of this build with the proxy
 // window, the callback, the tip and the icon's pixels; the icon the agent deleted is not deleted
