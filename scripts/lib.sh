@@ -53,11 +53,12 @@ quorv_watch() {
 }
 
 # quorv_build PRESET LOGDIR [BUILD-ARGS...]: configures and builds one preset (logs
-# LOGDIR/configure-PRESET.log and LOGDIR/build-PRESET.log); on failure prints the logs' tails and
-# returns 1.
+# LOGDIR/configure-PRESET.log and LOGDIR/build-PRESET.log, LOGDIR relative to the repository);
+# on failure prints the logs' tails and returns 1.
 quorv_build() {
   local preset=$1 logs=$2
   shift 2
+  [[ $logs == /* ]] || logs=$QUORV_ROOT/$logs
   mkdir -p "$logs"
   local configure=$logs/configure-$preset.log build=$logs/build-$preset.log
   : >"$build"
@@ -102,12 +103,15 @@ quorv_wine() {
   "$QUORV_WINE" "$@"
 }
 
-# quorv_with_wine COMMAND...: runs COMMAND (a program, or a function exported with export -f) on
-# a virtual X display with one wine server kept for the whole command (so each Windows program
+# quorv_with_wine COMMAND...: runs COMMAND (a program or a function of the calling script) on a
+# virtual X display with one wine server kept for the whole command (so each Windows program
 # starts in a fraction of a second), and stops that server afterwards, also when interrupted.
 quorv_with_wine() {
   quorv_wine_env
-  xvfb-run -a -s "$QUORV_SCREEN" bash -c '. "$0" && _quorv_wine_session "$@"' "$QUORV_LIB" "$@"
+  # The caller's functions go along as text: xvfb-run is a POSIX shell script, which drops
+  # functions exported through the environment.
+  xvfb-run -a -s "$QUORV_SCREEN" bash -c '. "$0" && eval "$1" && shift && _quorv_wine_session "$@"' \
+    "$QUORV_LIB" "$(declare -f)" "$@"
 }
 
 _quorv_wine_session() {

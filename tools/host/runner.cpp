@@ -3,6 +3,7 @@
 #include "client.h"
 #include "encode.h"
 #include "state.h"
+#include "tray_view.h"
 
 #include <cstdio>
 #include <cstring>
@@ -167,6 +168,8 @@ void Runner::Shot(const Step &step) {
   }
   for (int i = 0; i < 200 && GetFileAttributesA(request.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
     WaitPumping(nullptr, 100);
+  // A click's mark stays until a screenshot has shown it.
+  ui.RunOnUi([&ui] { ui.HideClick(); });
 }
 
 void Runner::Action(const Step &step) {
@@ -191,6 +194,10 @@ void Runner::Action(const Step &step) {
                                 std::to_string(step.x) + "," + std::to_string(step.y));
       ui.RunOnUi([&] {
         SetCursorPos(step.x, step.y);
+        std::wstring label = L"click-tray " + Widen(step.word) + L", uID " + std::to_wstring(step.number);
+        const std::wstring tip = NotifyIconTip(local, static_cast<UINT>(step.number));
+        if (!tip.empty()) label += L": \x201C" + tip + L"\x201D";
+        ui.ShowClick(step.x, step.y, label);
         SendMessageW(local, WM_USER + 14, static_cast<WPARAM>(step.number), static_cast<LPARAM>(step.rect.left));
       });
       break;
@@ -281,9 +288,12 @@ bool Runner::Run(const Step &step) {
       Settle();
       Shot(step);
       return true;
-    default:
+    default: {
       Settle();
-      return Expect(step);
+      const bool held = Expect(step);
+      ++(held ? held_ : failed_);
+      return held;
+    }
   }
 }
 
