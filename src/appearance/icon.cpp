@@ -4,11 +4,10 @@
 
 #include <cstring>
 
-#include "appearance/bytes.h"
-#include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
+#include "common/bytes.h"
+#include "common/handles.h"
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
 
 namespace {
 
@@ -91,8 +90,8 @@ HICON BuildIcon(const IconAssembly &assembly) {
   std::memcpy(&info, assembly.header, sizeof info);
   UniqueBitmap mask, color;
   {
-    ScreenDC screen;
-    if (screen.get() == nullptr) return nullptr;
+    UniqueScreenDC screen(GetDC(nullptr));
+    if (!screen) return nullptr;
     mask.reset(
         CreateDIBitmap(screen.get(), &info.bmiHeader, CBM_INIT, assembly.maskBits.data(), &info, DIB_RGB_COLORS));
     color.reset(

@@ -1,7 +1,7 @@
 // Packed payloads: base64 text of a 4-byte little-endian uncompressed size and a zlib stream.
 #include "appearance/payload.h"
 
-#include "appearance/bytes.h"
+#include "common/bytes.h"
 
 #include <zlib.h>
 

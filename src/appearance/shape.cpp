@@ -1,21 +1,19 @@
 // UPDATERGN: the agent's shape changes, combined into the accumulated shape region, cut the host
 // frame window down to the remote windows.
-#include <windows.h>
+#include "appearance/shape.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "appearance/bytes.h"
-#include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
-#include "channel/debug_log.h"
-#include "mirror/window_data.h"
-#include "protocol/handlers.h"
-#include "session/hello.h"
-#include "session/host_messages.h"
-#include "session/settings.h"
+#include "common/bytes.h"
+#include "common/debug_log.h"
+#include "common/handles.h"
+#include "common/host_frame.h"
+#include "common/host_interface.h"
+#include "common/settings.h"
 
 namespace {
 
@@ -27,6 +25,9 @@ constexpr UINT32 kRectanglesType = 1;     // RDH_RECTANGLES
 // horizontal strips and as many vertical ones, some kilobytes packed, would make a region of
 // hundreds of megabytes. A change whose result could pass this is refused before it is made.
 constexpr size_t kMaxShapeRectangles = size_t{1} << 18;
+
+// Null until the first session start; never given to a window, only copies of it.
+HRGN g_accumulatedShape = nullptr;
 
 // ExtCreateRegion reads as many rectangles as the header counts, whatever size it is given, so
 // the block must be checked to hold them all before it gets there.
@@ -84,14 +85,9 @@ HRGN RegionFromChange(std::string_view packedChange, HRGN accumulated) {
   UINT32 length = 0;
   std::unique_ptr<unsigned char[]> block = UnpackPayload(packedChange, &length);
   if (!block || !IsWholeRegionData(block.get(), length)) return nullptr;
-  try {
-    if (!ChangeFitsTheShape(accumulated, block.get())) {
-      LogDebug("Shape change of %u rectangles is too complex: ignored\n",
-               static_cast<unsigned>(ReadU32(block.get() + 8)));
-      return nullptr;
-    }
-  } catch (const std::bad_alloc &) {
-    return nullptr;  // memory cannot be obtained for the check: the change is dropped
+  if (!ChangeFitsTheShape(accumulated, block.get())) {
+    LogDebug("Shape change of %u rectangles is too complex: ignored\n", static_cast<unsigned>(ReadU32(block.get() + 8)));
+    return nullptr;
   }
   // new[] storage is aligned for any structure, so the block is read in place.
   return ExtCreateRegion(nullptr, length, reinterpret_cast<const RGNDATA *>(block.get()));
@@ -104,9 +100,9 @@ int OnUpdateRgn(std::string_view packedChange) {
   // Before the first session start there is no host frame window: nothing is posted, redrawn
   // or shown (a null window would mean the thread's queue or the whole desktop).
   if (host != nullptr) PostMessageA(host, WM_USER_WINDOWS_CHANGED, 0, 0);
-  if (GetDisplayMode() != 0) return 1;
+  if (GetDisplayMode() != DisplayMode::kShaped) return 1;
 
-  const HRGN accumulated = AccumulatedShapeRegion();
+  const HRGN accumulated = g_accumulatedShape;
   {
     UniqueRegion change(RegionFromChange(packedChange, accumulated));
     if (change && CombineRgn(accumulated, accumulated, change.get(), RGN_XOR) == ERROR)
@@ -122,3 +118,19 @@ int OnUpdateRgn(std::string_view packedChange) {
   if (host != nullptr && !IsWindowVisible(host)) ShowWindow(host, SW_SHOW);
   return 1;
 }
+
+void ReapplyShape() {
+  if (GetHostFrameWindow() != nullptr) OnUpdateRgn(std::string_view());
+}
+
+void ResetShapeRegion() {
+  DeleteShapeRegion();
+  g_accumulatedShape = CreateRectRgn(0, 0, 0, 0);
+}
+
+void DeleteShapeRegion() {
+  if (g_accumulatedShape) DeleteObject(g_accumulatedShape);
+  g_accumulatedShape = nullptr;
+}
+
+HRGN AccumulatedShapeRegion() { return g_accumulatedShape; }

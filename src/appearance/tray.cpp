@@ -14,15 +14,14 @@
 #include <set>
 #include <string>
 
-#include "appearance/bytes.h"
-#include "appearance/gdi_handles.h"
 #include "appearance/icon.h"
 #include "appearance/payload.h"
-#include "channel/debug_log.h"
-#include "mirror/create.h"
+#include "common/bytes.h"
+#include "common/debug_log.h"
+#include "common/handles.h"
+#include "common/host_interface.h"
+#include "mirror/local_window.h"
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
-#include "session/host_messages.h"
 
 namespace {
 
@@ -80,7 +79,9 @@ void ResetAfterFire() {
   g_trayIconAssembly.completedParts = 0;
 }
 
-int Fire(bool large) {
+// Makes the shell call of the pending record, with the icon built from the tray assembly when the
+// record carries one; then the mirror is idle again.
+int CallShellWithPendingRecord(bool large) {
   if (!pNotifyIconData) {
     // An icon set with no record waiting for it: nothing to show it in.
     ResetAfterFire();
@@ -108,7 +109,9 @@ int Fire(bool large) {
   return 1;
 }
 
-int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
+// A notification record (part kind -1): copied, pointed at the proxy window, and passed to the
+// shell at once unless its icon is still to come.
+int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
   const std::string bytes = UnpackPayloadString(payload);
   if (bytes.size() < 9) {
     LogDebug("Message length is to small!\n");
@@ -147,21 +150,17 @@ int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
     LogDebug("There is ICON data, wait for more data to come ...\n");
     return 0;
   }
-  return Fire(large);
+  return CallShellWithPendingRecord(large);
 }
 
 }  // namespace
 
 int OnSysTray(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, std::string_view payload) {
-  try {
-    CWindowData *proxy = ChooseProxyRecord(remoteWnd);
-    if (proxy == nullptr) return 0;
-    if (partKind == kRecordPart) return OnNotifyRecord(proxy, large, payload);
-    if (!AddIconPart(g_trayIconAssembly, partKind, payload)) return 0;
-    return Fire(large);
-  } catch (...) {
-    return 0;  // memory cannot be obtained: the message is dropped
-  }
+  CWindowData *proxy = ChooseProxyRecord(remoteWnd);
+  if (proxy == nullptr) return 0;
+  if (partKind == kRecordPart) return TakeNotifyRecord(proxy, large, payload);
+  if (!AddIconPart(g_trayIconAssembly, partKind, payload)) return 0;
+  return CallShellWithPendingRecord(large);
 }
 
 namespace {

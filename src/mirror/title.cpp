@@ -1,7 +1,7 @@
+// TITLE: the remote window's title given to its local window.
 #include "mirror/title.h"
 
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
 
 #include <cstring>
 

@@ -2,14 +2,15 @@
 #include "session/window_proc.h"
 
 #include "appearance/tray.h"
-#include "channel/debug_log.h"
 #include "channel/write_queue.h"
+#include "common/debug_log.h"
+#include "common/host_frame.h"
+#include "common/host_interface.h"
 #include "mirror/window_data.h"
-#include "session/hello.h"
-#include "session/host_messages.h"
 
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <unordered_map>
 
 namespace {
@@ -51,7 +52,8 @@ LRESULT OnFocus(HWND hwnd) {
   return 1;
 }
 
-LRESULT OnDestroy(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+// WM_DESTROY: the host frame is told of another local window, which stays active in its place.
+LRESULT OnLocalWindowDestroyed(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   LogDebug("Received WM_DESTROY\n");
   for (const auto &entry : GetWindowRegistry()) {
     const HWND other = entry.second->m_hWnd;
@@ -114,15 +116,16 @@ LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   try {
     switch (message) {
       case WM_DESTROY:
-        return OnDestroy(hwnd, wParam, lParam);
+        return OnLocalWindowDestroyed(hwnd, wParam, lParam);
       case WM_ACTIVATE:
       case WM_SETFOCUS:
         return OnFocus(hwnd);
       case WM_IME_CHAR:
+        // The character goes to whatever has the keyboard in the session: no window is named.
         SendAgentMessage("IME", "0x%08lx,%u", 0ul, static_cast<unsigned>(wParam & 0xFFFF));
         return 1;
       case WM_SYSMENU_REQUEST:
@@ -134,7 +137,8 @@ LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       default:
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
-  } catch (...) {
-    return 0;  // nothing may escape into the window manager
+  } catch (const std::bad_alloc &) {
+    LogDebug("Memory cannot be obtained for window message 0x%04X: dropped\n", message);
+    return 0;
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -17,8 +18,6 @@ namespace {
 
 using testkit::Rect;
 
-constexpr UINT kWindowsChanged = WM_USER + 7;
-constexpr UINT kActiveWindow = WM_USER + 4;
 
 std::string Num(uint32_t value) { return HexId(value); }
 
@@ -37,11 +36,7 @@ class MirrorTest : public AddinTest {
 
   // CREATE; returns the local window it made, or null when it made none.
   HWND Create(uint32_t id, uint32_t group, uint32_t parent, uint32_t flags) {
-    const std::vector<HWND> before = LocalWindows();
-    Send(testkit::Message({"CREATE", "1", Num(id), Num(group), Num(parent), Num(flags)}));
-    const std::vector<HWND> made = NewLocalWindows(before);
-    EXPECT_LE(made.size(), 1u);
-    return made.empty() ? nullptr : made[0];
+    return SendForLocalWindow(testkit::Message({"CREATE", "1", Num(id), Num(group), Num(parent), Num(flags)}));
   }
   void Title(uint32_t id, const std::string &hex) { Send(testkit::Message({"TITLE", "1", Num(id), hex, "0"})); }
   void Title(uint32_t id, const std::u16string &text) { Title(id, testkit::HexTitle(text)); }
@@ -81,16 +76,16 @@ TEST_F(MirrorTest, CreateMakesAZeroSizePopupForATopLevelWindowAndRaisesTheHost) 
   // front of the local window without staying topmost, gets the foreground, and in display mode 0
   // is shown through the accumulated shape, which is still empty.
   const std::vector<HostMessage> posted = TakeHostMessages();
-  EXPECT_EQ(Count(posted, kWindowsChanged), 2);
+  EXPECT_EQ(Count(posted, WM_USER_WINDOWS_CHANGED), 2);
   for (const HostMessage &m : posted)
-    if (m.message == kWindowsChanged) {
+    if (m.message == WM_USER_WINDOWS_CHANGED) {
       EXPECT_TRUE(m.wParam == 0 && m.lParam == 0);
     }
   EXPECT_TRUE(Above(host(), window));
   EXPECT_FALSE(GetWindowLongA(host(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_EQ(GetForegroundWindow(), host());
   EXPECT_TRUE(IsWindowVisible(host()));
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
 
   // Only bit value 2 of the flags makes a tool window: hidden, without a taskbar button.
   uint32_t id = 0x100;
@@ -143,10 +138,10 @@ TEST_F(MirrorTest, RepeatedCreateReusesTheWindowAndAppliesTheNewFlagsAndIds) {
 TEST_F(MirrorTest, ARecordWithAParentHasNoWindowUntilItBecomesTopLevel) {
   EXPECT_EQ(Create(0x30, 1, 0x20, 0), nullptr);
   const std::vector<HostMessage> posted = TakeHostMessages();
-  EXPECT_EQ(Count(posted, kWindowsChanged), 2) << "the host is still told and reshaped";
+  EXPECT_EQ(Count(posted, WM_USER_WINDOWS_CHANGED), 2) << "the host is still told and reshaped";
   EXPECT_EQ(GetForegroundWindow(), host());
   EXPECT_TRUE(IsWindowVisible(host()));
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
 
   // The title goes to the record alone, and to the window made later, whole.
   const std::u16string title = u"\u03a9\u03bc\u03ad\u03b3\u03b1 \u5ba2\u6237\u7aef \U0001F600";
@@ -188,7 +183,7 @@ TEST_F(MirrorTest, DestroyRemovesOneRecordAndNamesAnotherWindowToTheHost) {
   ASSERT_TRUE(first && second);
   EXPECT_EQ(Create(0x30, 1, 0x10, 0), nullptr);
   Send(testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData({{0, 0, 200, 100}}))}));
-  ASSERT_TRUE(WindowRegionIs(host(), {{0, 0, 200, 100}}));
+  ASSERT_EQ(RegionDifference(host(), {{0, 0, 200, 100}}), "");
   TakeHostMessages();
 
   Send("DESTROY,1,0x99,0");
@@ -199,7 +194,7 @@ TEST_F(MirrorTest, DestroyRemovesOneRecordAndNamesAnotherWindowToTheHost) {
   EXPECT_FALSE(IsWindow(second));
   std::vector<HostMessage> posted = TakeHostMessages();
   ASSERT_EQ(posted.size(), 1u);
-  EXPECT_EQ(posted[0].message, kActiveWindow);
+  EXPECT_EQ(posted[0].message, WM_USER_ACTIVE_WINDOW);
   EXPECT_EQ(posted[0].wParam, reinterpret_cast<WPARAM>(placeholder_)) << "the first other window: the placeholder";
   Send("DESTROY,1,0x20,0");
   EXPECT_TRUE(TakeHostMessages().empty()) << "gone is gone";
@@ -222,7 +217,7 @@ TEST_F(MirrorTest, DestroyRemovesOneRecordAndNamesAnotherWindowToTheHost) {
   Send("DESTROY,1,0x30,0");
   Send("DESTROY,1,0,0");
   EXPECT_TRUE(LocalWindows().empty());
-  EXPECT_TRUE(WindowRegionIs(host(), {{0, 0, 200, 100}}));
+  EXPECT_EQ(RegionDifference(host(), {{0, 0, 200, 100}}), "");
   EXPECT_TRUE(IsWindowVisible(host()));
 }
 
@@ -240,27 +235,27 @@ TEST_F(MirrorTest, DestroyGroupRemovesExactlyTheMatchedRecordsAndBlanksAnEmptied
   EXPECT_FALSE(IsWindow(a) || IsWindow(c) || IsWindow(d));
   EXPECT_TRUE(IsWindow(b));
   EXPECT_TRUE(IsWindow(placeholder_));
-  EXPECT_TRUE(WindowRegionIs(host(), shape)) << "records remain: the shape stays";
+  EXPECT_EQ(RegionDifference(host(), shape), "") << "records remain: the shape stays";
   Send("SHOWWINDOW,1,0x40,0");  // the record without window went too: see the blank host below
 
   // Group 0 is the placeholder's; the registry still holds group 6.
   Send("DESTROYGRP,1,0,0");
   EXPECT_FALSE(IsWindow(placeholder_));
-  EXPECT_TRUE(WindowRegionIs(host(), shape));
+  EXPECT_EQ(RegionDifference(host(), shape), "");
 
   // The last record goes: in display mode 0 the host gets an empty shape of its own and the
   // foreground; the accumulated shape is kept for the next update.
   SetForegroundWindow(b);
   Send("DESTROYGRP,1,6,0");
   EXPECT_TRUE(LocalWindows().empty());
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
   EXPECT_EQ(GetForegroundWindow(), host());
   Send("UPDATERGN,1,");
-  EXPECT_TRUE(WindowRegionIs(host(), shape));
+  EXPECT_EQ(RegionDifference(host(), shape), "");
 
   // A group no record carries, with the registry already empty, blanks the host all the same.
   Send("DESTROYGRP,1,0x1234,0");
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
 }
 
 TEST_F(MirrorTest, ShowWindowPassesTheCommandOnToTheLocalWindow) {

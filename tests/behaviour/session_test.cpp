@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -14,7 +15,6 @@
 namespace quorvtest {
 namespace {
 
-constexpr UINT kPlaceholderWindow = WM_USER + 8;
 constexpr char kRegistryPath[] = "SOFTWARE\\quorv\\tamberlyn\\Client";
 
 struct HostState {
@@ -47,7 +47,7 @@ class SessionTest : public AddinTest {
   std::vector<HWND> PostedPlaceholders(HWND to = nullptr) {
     std::vector<HWND> windows;
     for (const HostMessage &m : TakeHostMessages())
-      if (m.message == kPlaceholderWindow && (!to || m.hwnd == to)) {
+      if (m.message == WM_USER_PLACEHOLDER_WINDOW && (!to || m.hwnd == to)) {
         EXPECT_EQ(m.lParam, 0);
         windows.push_back(reinterpret_cast<HWND>(m.wParam));
       }

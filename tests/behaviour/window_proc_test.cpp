@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -15,11 +16,6 @@
 namespace quorvtest {
 namespace {
 
-constexpr UINT kActiveWindow = WM_USER + 4;
-constexpr UINT kStartProgramRequest = WM_USER + 5;
-constexpr UINT kStartProgramAck = WM_USER + 6;
-constexpr UINT kTrayMessage = WM_USER + 14;
-constexpr UINT kSystemMenuRequest = 0x0313;
 
 std::vector<HostMessage> g_requesterMessages;
 
@@ -46,7 +42,7 @@ class WindowProcTest : public AddinTest {
   std::vector<HWND> ActiveWindowPosts() {
     std::vector<HWND> named;
     for (const HostMessage &m : TakeHostMessages())
-      if (m.message == kActiveWindow) {
+      if (m.message == WM_USER_ACTIVE_WINDOW) {
         EXPECT_EQ(m.lParam, 0);
         named.push_back(reinterpret_cast<HWND>(m.wParam));
       }
@@ -115,15 +111,15 @@ TEST_F(WindowProcTest, TheDebounceComparesSignedSecondsAndFollowsABackwardClock)
 #endif
 
 TEST_F(WindowProcTest, TheSystemMenuRequestIsForwardedAndTheHostBroughtForward) {
-  EXPECT_EQ(SendMessageA(window_, kSystemMenuRequest, 7, static_cast<LPARAM>(-5)), 1);
-  EXPECT_EQ(SendMessageA(placeholder_, kSystemMenuRequest, 0, MAKELPARAM(300, 400)), 1);
+  EXPECT_EQ(SendMessageA(window_, WM_SYSMENU_REQUEST, 7, static_cast<LPARAM>(-5)), 1);
+  EXPECT_EQ(SendMessageA(placeholder_, WM_SYSMENU_REQUEST, 0, MAKELPARAM(300, 400)), 1);
   EXPECT_EQ(TakeSentPayloads(), (Sent{"WNDMSG,0x00000010,787,7,4294967291",
                                       "WNDMSG,0x00000000,787,0," + std::to_string(MAKELPARAM(300, 400))}));
   EXPECT_EQ(GetForegroundWindow(), host());
 #ifndef _WIN32
   // Wine's default handling of this message opens the system menu; on winsim it is a no-op.
   const HWND stray = CreateStrayLocalWindow();
-  EXPECT_EQ(SendMessageA(stray, kSystemMenuRequest, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(stray, WM_SYSMENU_REQUEST, 0, 0), 0);
   EXPECT_TRUE(TakeSentPayloads().empty());
 #endif
 }
@@ -141,7 +137,7 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   ASSERT_NE(requester, nullptr);
   char text[] = "notepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\"";  // no format, only text
   EXPECT_EQ(
-      SendMessageA(window_, kStartProgramRequest, reinterpret_cast<WPARAM>(requester), reinterpret_cast<LPARAM>(text)),
+      SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester), reinterpret_cast<LPARAM>(text)),
       1);
   EXPECT_EQ(TakeSentPayloads(), Sent{"StartProg,notepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\""});
   EXPECT_EQ(text[0], 0) << "the requester sees the request taken";
@@ -149,7 +145,7 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   EXPECT_EQ(GetForegroundWindow(), host());
   TakeHostMessages();
   ASSERT_EQ(g_requesterMessages.size(), 1u);
-  EXPECT_EQ(g_requesterMessages[0].message, kStartProgramAck);
+  EXPECT_EQ(g_requesterMessages[0].message, WM_USER_START_PROG_ACK);
   EXPECT_EQ(g_requesterMessages[0].wParam, 0u);
   EXPECT_EQ(g_requesterMessages[0].lParam, 0);
 
@@ -172,7 +168,7 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   for (size_t i = 0; i < kLength; ++i) longText[i] = static_cast<char>('a' + i % 26);
   const std::string expected(longText, kLength);
   g_requesterMessages.clear();
-  EXPECT_EQ(SendMessageA(placeholder_, kStartProgramRequest, reinterpret_cast<WPARAM>(requester),
+  EXPECT_EQ(SendMessageA(placeholder_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
                          reinterpret_cast<LPARAM>(longText)),
             1);
   const std::vector<std::string> sent = TakeSent();
@@ -199,7 +195,7 @@ TEST_F(WindowProcTest, AStartProgramRequestNamingAnotherProcessIsIgnored) {
   ASSERT_NE(pid, GetCurrentProcessId());
   for (HWND requester : {other, static_cast<HWND>(nullptr), reinterpret_cast<HWND>(0x7654320)}) {
     char text[] = "cmd.exe";
-    EXPECT_EQ(SendMessageA(window_, kStartProgramRequest, reinterpret_cast<WPARAM>(requester),
+    EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
                            reinterpret_cast<LPARAM>(text)),
               0);
     EXPECT_STREQ(text, "cmd.exe") << "nothing written";
@@ -224,10 +220,10 @@ TEST_F(WindowProcTest, DestroyNamesTheFirstOtherLocalWindowToTheHost) {
 
 TEST_F(WindowProcTest, NotificationMessagesOnlyForwardARemoteCallback) {
   // A mirrored window's record has no notification callback: accepted, nothing sent.
-  EXPECT_EQ(SendMessageA(window_, kTrayMessage, 7, WM_LBUTTONUP), 1);
+  EXPECT_EQ(SendMessageA(window_, WM_TRAYMESSAGE, 7, WM_LBUTTONUP), 1);
   EXPECT_TRUE(TakeSentPayloads().empty());
   const HWND stray = CreateStrayLocalWindow();
-  EXPECT_EQ(SendMessageA(stray, kTrayMessage, 7, WM_LBUTTONUP), 0);
+  EXPECT_EQ(SendMessageA(stray, WM_TRAYMESSAGE, 7, WM_LBUTTONUP), 0);
   EXPECT_TRUE(TakeSentPayloads().empty());
 
   testkit::NotifyRecord record;
@@ -248,7 +244,7 @@ TEST_F(WindowProcTest, NotificationMessagesOnlyForwardARemoteCallback) {
   const std::string cursor =
       std::to_string(static_cast<unsigned>(at.x)) + "," + std::to_string(static_cast<unsigned>(at.y));
 #endif
-  EXPECT_EQ(SendMessageA(made[0], kTrayMessage, 5, WM_LBUTTONUP), 1);
+  EXPECT_EQ(SendMessageA(made[0], WM_TRAYMESSAGE, 5, WM_LBUTTONUP), 1);
   EXPECT_EQ(TakeSentPayloads(), (Sent{"SETCURSORPOS,0x00000700," + cursor, "WNDMSG,0x00000700,32784,5,514"}));
 }
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "session/settings.h"
+#include "common/settings.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -71,7 +71,7 @@ class SettingsTest : public ::testing::Test {
   }
   static int LoadedMode() {
     LoadDisplaySettings();
-    return GetDisplayMode();
+    return static_cast<int>(GetDisplayMode());
   }
 
   std::string iniPath_;

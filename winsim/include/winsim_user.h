@@ -129,6 +129,10 @@ typedef COLORREF *LPCOLORREF;
 #define GWL_EXSTYLE (-20)
 #define GWL_USERDATA (-21)
 
+// The pointer-sized indexes: on 32-bit Windows the same slots as the GWL_ and GCL_ ones.
+#define GWLP_WNDPROC (-4)
+#define GCLP_WNDPROC (-24)
+
 #define GCL_HBRBACKGROUND (-10)
 #define GCL_HMODULE (-16)
 #define GCL_CBWNDEXTRA (-18)
@@ -454,6 +458,10 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 int WINAPI FillRect(HDC dc, const RECT *rect, HBRUSH brush);
 COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 }
+
+// As on 32-bit Windows, the pointer-sized calls are the 32-bit ones.
+#define SetWindowLongPtrA SetWindowLongA
+#define SetClassLongPtrA SetClassLongA
 
 #ifndef UNICODE
 #define GetClassInfo GetClassInfoA
