@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "client.h"
+#include "common/host_interface.h"
 #include "desktop.h"
 #include "listen.h"
 #include "replay.h"
@@ -207,7 +208,7 @@ void ClientThread(Session &s) {
     // A user at the desk: a taskbar button activates its window, a right click asks for its
     // system menu. Runs on the UI thread.
     s.transcript.Line('*', std::string("taskbar ") + (right ? "right-click " : "click ") + runner.WindowName(hwnd));
-    if (right) SendMessageW(hwnd, 0x0313, 0, 0);
+    if (right) SendMessageW(hwnd, WM_SYSMENU_REQUEST, 0, 0);
     else SetForegroundWindow(hwnd);
   };
   std::string error;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/host_interface.h"
 #include "tray_view.h"
 
 namespace host {
@@ -317,7 +318,7 @@ LRESULT CALLBACK HostUi::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
       break;
   }
   if (message >= WM_USER && message < WM_APP) {
-    if (message == WM_USER + 4) ui.activeLocal_ = reinterpret_cast<HWND>(wParam);
+    if (message == WM_USER_ACTIVE_WINDOW) ui.activeLocal_ = reinterpret_cast<HWND>(wParam);
     if (ui.taskbar_) InvalidateRect(ui.taskbar_, nullptr, FALSE);
     std::lock_guard<std::mutex> guard(ui.lock_);
     ui.messages_.push_back(FrameMessage{message, wParam, lParam});
