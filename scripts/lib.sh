@@ -72,13 +72,20 @@ quorv_build() {
 
 # ---- Wine ------------------------------------------------------------------------------------
 
-# quorv_wine_env: the environment of the project's 32-bit prefix (build/wine-prefix unless
-# WINEPREFIX says otherwise); no Mono or Gecko prompts.
+# quorv_wine_env: the environment of the project's prefix: 32-bit (build/wine-prefix), or 64-bit
+# (build/wine64-prefix) when QUORV_WINE_ARCH=win64; WINEPREFIX overrides the folder. No Mono or
+# Gecko prompts.
 quorv_wine_env() {
-  export WINEPREFIX=${WINEPREFIX:-$QUORV_ROOT/build/wine-prefix}
-  export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  export QUORV_WINE_ARCH=${QUORV_WINE_ARCH:-win32}
+  if [ "$QUORV_WINE_ARCH" = win64 ]; then
+    export WINEPREFIX=${WINEPREFIX:-$QUORV_ROOT/build/wine64-prefix}
+    QUORV_WINE=/usr/lib/wine/wine64
+  else
+    export WINEPREFIX=${WINEPREFIX:-$QUORV_ROOT/build/wine-prefix}
+    QUORV_WINE=/usr/lib/wine/wine
+  fi
+  export WINEARCH=$QUORV_WINE_ARCH WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
   export LANG=${LANG:-C.UTF-8}
-  QUORV_WINE=/usr/lib/wine/wine
 }
 
 # quorv_wine_prefix: makes the prefix on first use. Needs an X display.
