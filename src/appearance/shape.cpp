@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "appearance/payload.h"
@@ -37,45 +38,48 @@ bool IsWholeRegionData(const unsigned char *block, UINT32 length) {
   return ReadU32(block + 8) <= (length - kRegionHeaderSize) / kRectangleSize;
 }
 
-// The rectangles of a region, as GetRegionData lists them; false when they cannot be read.
-bool RegionRectangles(HRGN region, std::vector<RECT> *rects) {
+// The region's data as GetRegionData gives it, and where its rectangles are; null when it cannot
+// be read.
+std::unique_ptr<unsigned char[]> ReadRegionData(HRGN region, std::span<const RECT> *rects) {
   const DWORD size = GetRegionData(region, 0, nullptr);
-  if (size < kRegionHeaderSize) return false;
-  std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[size]);
-  if (!data || GetRegionData(region, size, reinterpret_cast<RGNDATA *>(data.get())) != size) return false;
+  if (size < kRegionHeaderSize) return nullptr;
+  std::unique_ptr<unsigned char[]> data(new unsigned char[size]);
+  if (GetRegionData(region, size, reinterpret_cast<RGNDATA *>(data.get())) != size) return nullptr;
   const UINT32 count = std::min<UINT32>(ReadU32(data.get() + 8), (size - kRegionHeaderSize) / kRectangleSize);
-  const RECT *first = reinterpret_cast<const RECT *>(data.get() + kRegionHeaderSize);
-  rects->insert(rects->end(), first, first + count);
-  return true;
+  *rects = std::span<const RECT>(reinterpret_cast<const RECT *>(data.get() + kRegionHeaderSize), count);
+  return data;
 }
 
 // Whether combining the change's rectangles into the accumulated shape stays within the cap.
 // Cut at every top and bottom edge of both, the plane falls into elementary bands; in each, the
 // union or exclusive-or has at most as many rectangles as there are rectangles across that band.
-// Summing those counts bounds the result without making it.
+// Summing those counts bounds the result without making it. Both lists are read where they lie.
 bool ChangeFitsTheShape(HRGN accumulated, const unsigned char *block) {
-  std::vector<RECT> rects;
   const UINT32 count = ReadU32(block + 8);
   if (count > kMaxShapeRectangles) return false;
-  if (accumulated && !RegionRectangles(accumulated, &rects)) return false;
-  const RECT *changed = reinterpret_cast<const RECT *>(block + kRegionHeaderSize);
-  rects.insert(rects.end(), changed, changed + count);
+  std::span<const RECT> shape;
+  std::unique_ptr<unsigned char[]> shapeData;
+  if (accumulated && !(shapeData = ReadRegionData(accumulated, &shape))) return false;
+  const std::span<const RECT> lists[] = {
+      shape, std::span<const RECT>(reinterpret_cast<const RECT *>(block + kRegionHeaderSize), count)};
   std::vector<LONG> edges;
-  edges.reserve(rects.size() * 2);
-  for (const RECT &r : rects) {
-    edges.push_back(r.top);
-    edges.push_back(r.bottom);
-  }
+  edges.reserve((shape.size() + count) * 2);
+  for (const auto &list : lists)
+    for (const RECT &r : list) {
+      edges.push_back(r.top);
+      edges.push_back(r.bottom);
+    }
   std::sort(edges.begin(), edges.end());
   edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
   size_t bound = 0;
-  for (const RECT &r : rects) {
-    if (r.left >= r.right || r.top >= r.bottom) continue;  // empty: adds nothing
-    const auto top = std::lower_bound(edges.begin(), edges.end(), r.top);
-    const auto bottom = std::lower_bound(top, edges.end(), r.bottom);
-    bound += static_cast<size_t>(bottom - top);
-    if (bound > kMaxShapeRectangles) return false;
-  }
+  for (const auto &list : lists)
+    for (const RECT &r : list) {
+      if (r.left >= r.right || r.top >= r.bottom) continue;  // empty: adds nothing
+      const auto top = std::lower_bound(edges.begin(), edges.end(), r.top);
+      const auto bottom = std::lower_bound(top, edges.end(), r.bottom);
+      bound += static_cast<size_t>(bottom - top);
+      if (bound > kMaxShapeRectangles) return false;
+    }
   return true;
 }
 

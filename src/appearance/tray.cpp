@@ -32,6 +32,9 @@ constexpr size_t kIdOffset = 8;
 constexpr size_t kFlagsOffset = 12;
 constexpr size_t kCallbackOffset = 16;
 constexpr size_t kIconOffset = 20;
+// hBalloonIcon, the last field of the latest records (956 bytes wide, 508 bytes narrow).
+constexpr size_t kBalloonIconOffsetW = 952;
+constexpr size_t kBalloonIconOffsetA = 504;
 // The record must reach past hIcon: those are the fields rewritten here.
 constexpr INT32 kMinRecordSize = 24;
 constexpr size_t kRecordHeaderSize = 5;  // CharType and dwMessage in front of the record
@@ -48,9 +51,14 @@ IconAssembly g_trayIconAssembly;
 std::set<std::pair<HWND, UINT>> g_shownIcons;
 
 // The record stored under the owner window's id, made (with a hidden tool window) when the
-// registry has none. Null only when memory cannot be obtained.
+// registry has none. Null when the caps on records and local windows leave no room for one.
 CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
   if (CWindowData *found = FindWindowData(remoteWnd)) return found;
+  if (!CanAddWindowData() || !CanAddLocalWindow()) {
+    LogDebug("SYSTRAY for remote window:%.8X dropped: no room for another proxy window\n",
+             static_cast<unsigned>(remoteWnd));
+    return nullptr;
+  }
   LogDebug("Can not find local window, create it!\n");
   CWindowData *proxy = AddNewWindowData(remoteWnd);
   if (!proxy) return nullptr;
@@ -142,6 +150,9 @@ int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
   unsigned char *record = pNotifyIconData.get();
   std::memcpy(record, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize));
   WriteU32(record + kHWndOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)));
+  // A balloon icon is a handle of the remote session, meaningless (or another object) here: none.
+  const size_t balloonIcon = CharType == 'W' ? kBalloonIconOffsetW : kBalloonIconOffsetA;
+  if (static_cast<size_t>(iNotifyDataSize) >= balloonIcon + 4) WriteU32(record + balloonIcon, 0);
   if (ReadU32(record + kFlagsOffset) & NIF_MESSAGE) {
     proxy->m_uTrayCallbackMsg = ReadU32(record + kCallbackOffset);
     WriteU32(record + kCallbackOffset, WM_TRAYMESSAGE);

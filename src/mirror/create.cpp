@@ -15,11 +15,22 @@ constexpr UINT32 kToolWindowFlag = 2;  // CREATE field 5: the remote window is a
 }  // namespace
 
 int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 flags) {
+  CWindowData *record = FindWindowData(remoteWnd);
+  if (!record && !CanAddWindowData()) {
+    LogDebug("CREATE for remote window:%.8X dropped: %u records kept already\n", static_cast<unsigned>(remoteWnd),
+             static_cast<unsigned>(kMaxWindowRecords));
+    return 0;
+  }
+  if (parentId == 0 && !(record && record->m_hWnd) && !CanAddLocalWindow()) {
+    LogDebug("CREATE for remote window:%.8X dropped: %u local windows made already\n",
+             static_cast<unsigned>(remoteWnd), static_cast<unsigned>(kMaxLocalWindows));
+    return 0;
+  }
+
   const HWND host = GetHostFrameWindow();
   // Before the first session start there is no host frame to tell or raise.
   if (host) PostMessageA(host, WM_USER_WINDOWS_CHANGED, 0, 0);
 
-  CWindowData *record = FindWindowData(remoteWnd);
   if (!record) {
     LogDebug("Can not find CWindowData object for remote window:%.8X, create one!\n", static_cast<unsigned>(remoteWnd));
     record = AddNewWindowData(remoteWnd);
@@ -36,6 +47,7 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
     LogDebug("Parent of remote window: %.8X is NULL, so create a local dummy window for it!\n",
              static_cast<unsigned>(remoteWnd));
     CreateLocalWindow(record);
+    record->m_mirrorsRemoteWindow = true;
     if (flags & kToolWindowFlag) {
       LogDebug("Remote window: %.8X is a tool window, set WS_EX_TOOLWINDOW flag!\n", static_cast<unsigned>(remoteWnd));
       RestyleLocalWindow(record->m_hWnd, true, SW_HIDE);

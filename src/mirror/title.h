@@ -12,4 +12,5 @@ std::basic_string<WCHAR> DecodeHexText(std::basic_string_view<WCHAR> text);
 
 // Decodes the title and makes it the local window's text. 1 when applied, 0 when ignored (empty
 // field, unknown id).
-int OnTitle(UINT32 messageNumber, UINT32 remoteWnd, const char *hexTitle, INT32 field4);
+// Titles are cut to 4096 UTF-16 units, never between the two units of a surrogate pair.
+int OnTitle(UINT32 messageNumber, UINT32 remoteWnd, std::string_view hexTitle, INT32 field4);

@@ -68,6 +68,9 @@ void CWindowData::SetIcon(bool large, HICON icon) {
 
 const WindowRegistry &GetWindowRegistry() { return g_registry; }
 
+bool CanAddWindowData() { return g_registry.size() < kMaxWindowRecords; }
+bool CanAddLocalWindow() { return g_byLocalWindow.size() < kMaxLocalWindows; }
+
 CWindowData *FindWindowData(UINT32 remoteWnd) {
   auto it = g_registry.find(remoteWnd);
   return it == g_registry.end() ? nullptr : it->second;
@@ -109,6 +112,14 @@ void CreateLocalWindow(CWindowData *record) {
 WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry) {
   if (entry == g_registry.end()) return entry;
   return RemoveEntry(entry->first);
+}
+
+void ForgetLocalWindow(HWND hwnd) {
+  auto it = g_byLocalWindow.find(hwnd);
+  if (!hwnd || it == g_byLocalWindow.end()) return;
+  for (const auto &[id, record] : it->second) record->m_hWnd = nullptr;
+  g_byLocalWindow.erase(it);
+  g_firstByLocalWindow.Erase(hwnd);
 }
 
 CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd) {

@@ -29,9 +29,9 @@ const CommandRow kCommands[] = {
      }},
     {"CREATE", 6,
      [](const MessageFields &f) {
-       OnCreate(f.U(1), f.U(2), f.U(3), f.U(4), f.U(5));
-       // The host frame was raised over the new window: its shape is applied again.
-       ReapplyShape();
+       // The host frame was raised over the new window: its shape is applied again (unless the
+       // CREATE was dropped whole).
+       if (OnCreate(f.U(1), f.U(2), f.U(3), f.U(4), f.U(5))) ReapplyShape();
      }},
     {"DESTROY", 4, [](const MessageFields &f) { OnDestroy(f.U(1), f.U(2), f.U(3)); }},
     {"SHOWWINDOW", 4, [](const MessageFields &f) { OnShowWindow(f.U(1), f.U(2), f.U(3)); }},
@@ -46,7 +46,7 @@ const CommandRow kCommands[] = {
      [](const MessageFields &f) { OnSetIcon(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
     {"SYNCBEGIN", 1, nullptr},
     {"SYNCEND", 1, nullptr},
-    {"TITLE", 5, [](const MessageFields &f) { OnTitle(f.U(1), f.U(2), std::string(f.Text(3)).c_str(), f.S(4)); }},
+    {"TITLE", 5, [](const MessageFields &f) { OnTitle(f.U(1), f.U(2), f.Text(3), f.S(4)); }},
     {"ZCHANGE", 5, nullptr},  // the z-order is the remote session's own: nothing to do
     {"SYSTRAY", 8,
      [](const MessageFields &f) { OnSysTray(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
@@ -54,9 +54,9 @@ const CommandRow kCommands[] = {
     {"HEARTBEAT", 1, nullptr},
 };
 
-// Largest message collected: room for a packed payload of the largest unpacked size (64 MiB of
-// incompressible data is about 86 MiB of base64) and its fields. A longer one is skipped whole.
-constexpr UINT32 kMaxMessageSize = 96u * 1024 * 1024;
+// Largest message collected: the largest legitimate message is an incompressible 4 MiB payload in
+// base64 (about 5.6 MiB) with its fields. A longer one is skipped whole.
+constexpr UINT32 kMaxMessageSize = 8u * 1024 * 1024;
 
 // A buffer up to this size is always kept for the next message.
 constexpr size_t kKeptBufferSize = 64 * 1024;

@@ -321,6 +321,59 @@ TEST_F(MirrorTest, TitleSetsTheDecodedUtf16Text) {
   EXPECT_EQ(WindowText(placeholder_), u"");
 }
 
+// Titles are cut to 4096 UTF-16 units, never between the two units of a surrogate pair.
+TEST_F(MirrorTest, LongTitlesAreCutWithoutSplittingASurrogatePair) {
+  const HWND window = Create(0x10, 1, 0, 0);
+  ASSERT_NE(window, nullptr);
+  std::u16string title;
+  for (int i = 0; i < 4096; ++i) title.push_back(static_cast<char16_t>(u'A' + i % 26));
+  Title(0x10, title);
+  EXPECT_EQ(WindowText(window).size(), 4096u) << "4096 units are kept whole";
+  Title(0x10, title + u"Z");
+  EXPECT_EQ(WindowText(window), title) << "the 4097th unit is cut";
+  std::u16string pair = title.substr(0, 4095) + u"😀" + u"tail";
+  Title(0x10, pair);
+  EXPECT_EQ(WindowText(window), title.substr(0, 4095)) << "a pair across the cut goes whole";
+  pair = title.substr(0, 4094) + u"😀" + u"tail";
+  Title(0x10, pair);
+  EXPECT_EQ(WindowText(window), title.substr(0, 4094) + u"😀") << "a pair before the cut stays";
+  // A title field of several megabytes costs nothing beyond its message.
+  Title(0x10, std::string(6 << 20, '0') + "0041");
+  EXPECT_EQ(WindowText(window), u"") << "zero units first: the empty title";
+}
+
+// A hostile agent cannot take the host's memory or its window quota: at most 4,096 records with a
+// local window and 65,536 records in all. A CREATE beyond either is dropped whole.
+using CapsTest = AddinTest;
+
+TEST_F(CapsTest, RecordsAndLocalWindowsAreCapped) {
+  ASSERT_NO_FATAL_FAILURE(LoadAndConnect());  // no session: nothing to raise, so it is quick
+  const auto create = [this](uint32_t id, uint32_t parent) {
+    Send("CREATE,1," + std::to_string(id) + ",1," + std::to_string(parent) + ",0");
+  };
+  for (uint32_t id = 1; id <= 4096; ++id) create(id, 0);
+  EXPECT_EQ(LocalWindows().size(), 4096u) << "the 4096th local window is made";
+  create(5000, 0);
+  EXPECT_EQ(LocalWindows().size(), 4096u) << "the 4097th is not";
+  create(1, 0);  // a window that exists is shown again, not made
+  EXPECT_EQ(LocalWindows().size(), 4096u);
+
+  for (uint32_t id = 10001; id <= 10000 + 65536 - 4096; ++id) create(id, 7);  // records without window
+  create(1, 7);  // a known id is no new record
+  Send("DESTROY,1,2,0");  // one window (and record) less
+  const std::vector<HWND> before = LocalWindows();
+  ASSERT_EQ(before.size(), 4095u);
+  create(5000, 7);  // the 65,536th record
+  create(5001, 7);  // one too many: dropped whole
+  create(5001, 0);  // still no record for it, and none may be made
+  EXPECT_EQ(NewLocalWindows(before).size(), 0u);
+  create(5000, 0);  // the 65,536th record may have the free window
+  EXPECT_EQ(NewLocalWindows(before).size(), 1u);
+  Send("DESTROY,1,3,0");
+  create(5001, 0);
+  EXPECT_EQ(NewLocalWindows(before).size(), 2u) << "room again for a record with a window";
+}
+
 TEST_F(MirrorTest, UnloadUnregistersTheClassSoAReloadedAddinCreatesWindows) {
   ASSERT_NE(Create(0x10, 1, 0, 0), nullptr);
   client().Terminate();

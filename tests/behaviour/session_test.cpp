@@ -94,7 +94,10 @@ TEST_F(SessionTest, ModeZeroStripsTheHostAndKeepsItHidden) {
 }
 
 TEST_F(SessionTest, TheRegistryModeDecidesCaptionTaskbarButtonAndVisibility) {
-  // Each load reads the display mode afresh.
+  // Each load reads the display mode afresh. The key without the value means mode 1.
+  SetRegistryDisplayMode(kRegistryPath, -1);
+  ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
+  NextHost();
   SetRegistryDisplayMode(kRegistryPath, 1);
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
   NextHost();
@@ -106,11 +109,6 @@ TEST_F(SessionTest, TheRegistryModeDecidesCaptionTaskbarButtonAndVisibility) {
   NextHost();
   SetRegistryDisplayMode(kRegistryPath, 0);
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({false, false, true}));
-}
-
-TEST_F(SessionTest, AKeyWithoutTheValueMeansModeOne) {
-  SetRegistryDisplayMode(kRegistryPath, -1);
-  ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
 }
 
 TEST_F(SessionTest, AVersionThreeAgentSwitchesToModeOneForGood) {

@@ -91,6 +91,24 @@ TEST_F(ShapeTest, ChangesCombineByExclusiveOr) {
 #endif
 }
 
+#ifndef _WIN32
+// A region the window would not take stays the add-in's, and is deleted: here the host frame
+// window is gone, so every SetWindowRgn on it fails.
+TEST_F(ShapeTest, RegionsTheHostDoesNotTakeAreDeleted) {
+  ASSERT_NO_FATAL_FAILURE(LoadAndConnect());
+  StartSession();
+  Send(Change({{0, 0, 100, 50}}));
+  Send("CREATE,1,0x10,5,0,0");
+  ASSERT_TRUE(DestroyWindow(host()));
+  const size_t regions = winsim::LiveObjectCount(winsim::ObjectKind::Region);
+  Send(Change({{10, 10, 20, 20}}));  // the copy for the frame
+  Send("DESTROYGRP,1,0,0");
+  Send("DESTROYGRP,1,5,0");  // the registry is empty: the empty region for the frame
+  EXPECT_EQ(winsim::LiveObjectCount(winsim::ObjectKind::Region), regions);
+  host_ = nullptr;
+}
+#endif
+
 TEST_F(ShapeTest, OutsideDisplayModeZeroOrBeforeASessionTheHostKeepsItsRegion) {
   EnableLog();
   ASSERT_NO_FATAL_FAILURE(LoadAndConnect());

@@ -117,6 +117,25 @@ TEST_F(TrayTest, RecordsWithoutIconReachTheShellThroughOneProxyWindow) {
 #endif
 }
 
+// The balloon icon of a record is a handle of the remote session: it never reaches the shell.
+TEST_F(TrayTest, ABalloonIconHandleIsNotPassedOn) {
+  for (char charType : {'W', 'A'}) {
+    std::string bytes = testkit::NotifyRecordBytes(Record(charType, 0, 9, kNifTip, 0, 0, u"balloon"));
+    const size_t balloonIcon = 5 + (charType == 'W' ? 952 : 504);  // after CharType and dwMessage
+    ASSERT_EQ(bytes.size(), balloonIcon + 4);
+    bytes.replace(balloonIcon, 4, "\x44\x33\x22\x11");
+    SendBytes(bytes);
+#ifndef _WIN32
+    const std::vector<winsim::NotifyIconEntry> icons = winsim::NotifyIcons();
+    ASSERT_EQ(icons.size(), 1u) << charType;
+    EXPECT_EQ(icons[0].hBalloonIcon, nullptr) << charType;
+    EXPECT_EQ(icons[0].tip, u"balloon");
+#endif
+    SendRecord(Record(charType, 2, 9, 0));
+  }
+  EXPECT_EQ(ShellCalls(), 4);
+}
+
 TEST_F(TrayTest, IconPartsCompleteTheWaitingRecord) {
   testkit::Image image{16, 16, {}};
   for (uint32_t i = 0; i < 256; ++i) image.pixels.push_back(i % 5 ? 0xFF000000u | (i * 0x010203u) : 0);

@@ -124,6 +124,60 @@ TEST_F(WindowProcTest, TheSystemMenuRequestIsForwardedAndTheHostBroughtForward) 
 #endif
 }
 
+// Closing from the taskbar, a thumbnail or a task manager: the remote application is asked (it may
+// want to ask "save changes?"), and the local window stays until the agent's DESTROY.
+TEST_F(WindowProcTest, CloseRequestsGoToTheAgentAndTheWindowStays) {
+  SetForegroundWindow(window_);
+  TakeSent();
+  EXPECT_EQ(SendMessageA(window_, WM_CLOSE, 0, 0), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,16,0,0"});
+  EXPECT_TRUE(IsWindow(window_));
+  EXPECT_EQ(GetForegroundWindow(), host());
+  EXPECT_EQ(SendMessageA(window_, WM_CLOSE, 3, static_cast<LPARAM>(-2)), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,16,3,4294967294"}) << "wParam and lParam as received";
+  // The system menu's Close becomes WM_CLOSE in the default handling.
+  EXPECT_EQ(SendMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,16,0,0"});
+  EXPECT_TRUE(IsWindow(window_));
+  Send("DESTROY,1,0x10,0");
+  EXPECT_FALSE(IsWindow(window_));
+
+  // The placeholder, a notification proxy and a window with no record swallow it.
+  Send(testkit::Message({"SYSTRAY", "1", "0x700", "-1", "0", "0", "16",
+                         testkit::PackPayload(testkit::NotifyRecordBytes(testkit::NotifyRecord{}))}));
+  const std::vector<HWND> proxies = NewLocalWindows({placeholder_});
+  ASSERT_EQ(proxies.size(), 1u);
+  const HWND stray = CreateStrayLocalWindow();
+  TakeSent();
+  for (HWND other : {placeholder_, proxies[0], stray}) {
+    EXPECT_EQ(SendMessageA(other, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(other, WM_SYSCOMMAND, SC_CLOSE, 0), 0);
+    EXPECT_TRUE(IsWindow(other));
+  }
+  EXPECT_TRUE(TakeSentPayloads().empty());
+  // Once CREATE announces the proxy's owner as a window of its own, it is closed like any other.
+  Send("CREATE,1,0x700,1,0,0");
+  EXPECT_EQ(SendMessageA(proxies[0], WM_CLOSE, 0, 0), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000700,16,0,0"});
+}
+
+// A local window destroyed by someone else leaves no dead handle behind: the next CREATE for its
+// id makes a new window, and the old handle maps to nothing.
+TEST_F(WindowProcTest, AWindowDestroyedFromOutsideIsMadeAgainByTheNextCreate) {
+  ASSERT_TRUE(DestroyWindow(window_));
+  TakeSent();
+  const HWND again = SendForLocalWindow("CREATE,1,0x10,1,0,0");
+  ASSERT_NE(again, nullptr) << "a new local window for the same id";
+  EXPECT_TRUE(IsWindowVisible(again));
+  TakeSent();
+  SendMessageA(again, WM_SYSMENU_REQUEST, 0, 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,787,0,0"});
+  Send("TITLE,1,0x10,00410042,0");
+  EXPECT_EQ(WindowText(again), u"AB");
+  Send("DESTROY,1,0x10,0");
+  EXPECT_FALSE(IsWindow(again));
+}
+
 TEST_F(WindowProcTest, ImeCharactersAreSentWithoutMakingCharacterMessages) {
   EXPECT_EQ(SendMessageA(window_, WM_IME_CHAR, 0x12345, 0), 1);
   EXPECT_EQ(SendMessageA(placeholder_, WM_IME_CHAR, 0x41, 0), 1);
@@ -149,39 +203,77 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   EXPECT_EQ(g_requesterMessages[0].wParam, 0u);
   EXPECT_EQ(g_requesterMessages[0].lParam, 0);
 
-  // The placeholder takes requests too; a text longer than a frame is read only as far as the
-  // frame reaches, so it needs no terminator within reach.
-  constexpr size_t kLength = 1399;
-#ifdef _WIN32
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  char *pages =
-      static_cast<char *>(VirtualAlloc(nullptr, 2 * info.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  ASSERT_NE(pages, nullptr);
-  DWORD old = 0;
-  ASSERT_TRUE(VirtualProtect(pages + info.dwPageSize, info.dwPageSize, PAGE_NOACCESS, &old));
-  char *longText = pages + info.dwPageSize - kLength;
-#else
-  std::unique_ptr<char[]> storage(new char[kLength]);  // a sanitized build sees any read beyond
-  char *longText = storage.get();
-#endif
-  for (size_t i = 0; i < kLength; ++i) longText[i] = static_cast<char>('a' + i % 26);
-  const std::string expected(longText, kLength);
+  // The placeholder takes requests too; a text longer than a frame goes out cut to the frame.
+  std::string longText(1398, 'x');
+  for (size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>('a' + i % 26);
+  const std::string expected = longText;
   g_requesterMessages.clear();
   EXPECT_EQ(SendMessageA(placeholder_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
-                         reinterpret_cast<LPARAM>(longText)),
+                         reinterpret_cast<LPARAM>(longText.data())),
             1);
   const std::vector<std::string> sent = TakeSent();
   ASSERT_EQ(sent.size(), 1u);
   const size_t prefix = sent[0].find(',', strlen("StartProg,")) + 1;
-  EXPECT_EQ(sent[0].size(), kLength) << "the frame is full";
-  EXPECT_EQ(sent[0].substr(prefix), expected.substr(0, kLength - prefix));
+  EXPECT_EQ(sent[0].size(), 1399u) << "the frame is full";
+  EXPECT_EQ(sent[0].substr(prefix), expected.substr(0, 1399 - prefix));
   EXPECT_EQ(longText[0], 0);
   TakeHostMessages();
   EXPECT_EQ(g_requesterMessages.size(), 1u);
-#ifdef _WIN32
+}
+
+// Any window of this process may be named as the requester, so lParam is checked before anything
+// is read or written through it: each of these is dropped, with no acknowledgement and nothing sent.
+TEST_F(WindowProcTest, AStartProgramRequestWithABadAddressIsDropped) {
+  const HWND requester = CreateRequester();
+  ASSERT_NE(requester, nullptr);
+  char *pages = static_cast<char *>(VirtualAlloc(nullptr, 3, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  MEMORY_BASIC_INFORMATION info = {};
+  ASSERT_EQ(VirtualQuery(pages, &info, sizeof info), sizeof info);
+  const size_t page = info.RegionSize;
+  ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
+  pages = static_cast<char *>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  memset(pages, 'a', 2 * page);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
+  char *readOnly = static_cast<char *>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(readOnly, nullptr);
+  strcpy(readOnly, "cmd.exe");
+  ASSERT_TRUE(VirtualProtect(readOnly, page, PAGE_READONLY, &old));
+  char *freed = static_cast<char *>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(freed, nullptr);
+  ASSERT_TRUE(VirtualFree(freed, 0, MEM_RELEASE));
+
+  const std::pair<const char *, char *> cases[] = {
+      {"null", nullptr},
+      {"freed", freed},
+      {"read-only", readOnly},
+      {"unterminated at the end of a page", pages + page - 16},
+      {"no zero within 1399 bytes", pages + page - 1500},
+  };
+  for (const auto &[what, address] : cases) {
+    g_requesterMessages.clear();
+    EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                           reinterpret_cast<LPARAM>(address)),
+              0)
+        << what;
+    EXPECT_TRUE(TakeSent().empty()) << what;
+    TakeHostMessages();
+    EXPECT_TRUE(g_requesterMessages.empty()) << what << ": no acknowledgement";
+  }
+  EXPECT_STREQ(readOnly, "cmd.exe");
+  EXPECT_EQ(pages[page - 16], 'a') << "nothing written";
+
+  // A text whose zero is the last byte before the inaccessible page is taken.
+  pages[page - 1] = 0;
+  EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                         reinterpret_cast<LPARAM>(pages + page - 16)),
+            1);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"StartProg," + std::string(15, 'a')});
+  EXPECT_EQ(pages[page - 16], 0);
+  VirtualFree(readOnly, 0, MEM_RELEASE);
   VirtualFree(pages, 0, MEM_RELEASE);
-#endif
 }
 
 TEST_F(WindowProcTest, AStartProgramRequestNamingAnotherProcessIsIgnored) {

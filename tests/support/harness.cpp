@@ -186,8 +186,8 @@ std::vector<HostMessage> AddinTest::TakeThreadMessages() {
 }
 
 std::u16string AddinTest::WindowText(HWND hwnd) {
-  WCHAR text[4096] = {};
-  int n = InternalGetWindowText(hwnd, text, 4096);
+  WCHAR text[8192] = {};
+  int n = InternalGetWindowText(hwnd, text, 8192);
   return std::u16string(reinterpret_cast<const char16_t *>(text), n > 0 ? static_cast<size_t>(n) : 0);
 }
 

@@ -5,6 +5,8 @@
 #include "common/settings.h"
 #include "support/diagnostic_log.h"
 
+#include <algorithm>
+
 namespace {
 
 TEST(MessageFields, FieldsAreSplitAtEveryCommaAndConvertedInBaseZero) {
@@ -47,12 +49,8 @@ TEST(FindCommand, KeywordsMatchExactlyAndEachRowNeedsItsFields) {
     const CommandRow *row = FindCommand(field);
     return row ? row->keyword : "(none)";
   };
-  EXPECT_EQ("DESTROYGRP", keyword("DESTROYGRP"));
-  EXPECT_EQ("DESTROY", keyword("DESTROY"));
-  EXPECT_EQ("(none)", keyword("hello"));
-  EXPECT_EQ("(none)", keyword("HELLO "));
-  EXPECT_EQ("(none)", keyword("DESTROYG"));
-  EXPECT_EQ("(none)", keyword(""));
+  for (const char *exact : {"DESTROYGRP", "DESTROY"}) EXPECT_EQ(exact, keyword(exact));
+  for (const char *none : {"hello", "HELLO ", "DESTROYG", ""}) EXPECT_EQ("(none)", keyword(none)) << none;
   const std::pair<const char *, unsigned> needed[] = {
       {"ACK", 3},        {"CREATE", 6},  {"DESTROY", 4},   {"SHOWWINDOW", 4}, {"DESTROYGRP", 4},
       {"HELLO", 3},      {"SETICON", 8}, {"SYNCBEGIN", 1}, {"SYNCEND", 1},    {"TITLE", 5},
@@ -125,6 +123,25 @@ TEST(OnChannelData, FieldsAreFoundWhereverTheChunksEnd) {
   EXPECT_NE(std::string::npos, third);
   EXPECT_TRUE(first < second && second < third);
   EXPECT_NE(std::string::npos, text.find("Message ACK has 2 fields, 3 needed: dropped"));
+}
+
+// The largest legitimate message is an incompressible 4 MiB payload in base64 (about 5.6 MiB):
+// 8 MiB are taken, one byte more is skipped whole.
+TEST(OnChannelData, MessagesOfUpTo8MiBAreTaken) {
+  constexpr size_t kCap = 8u << 20;
+  for (const size_t size : {kCap, kCap + 1}) {
+    SetDisplayMode(DisplayMode::kShaped);
+    std::string message = "HELLO,7,3,";
+    message.resize(size, 'x');
+    for (size_t at = 0; at < size; at += 1600) {
+      const UINT32 length = static_cast<UINT32>(std::min<size_t>(1600, size - at));
+      OnChannelData(message.data() + at, length, static_cast<UINT32>(size));
+    }
+    EXPECT_EQ(size == kCap ? DisplayMode::kNoCaption : DisplayMode::kShaped, GetDisplayMode()) << size;
+  }
+  const std::string hello = "HELLO,7,3";
+  OnChannelData(hello.data(), static_cast<UINT32>(hello.size()), static_cast<UINT32>(hello.size()));
+  EXPECT_EQ(DisplayMode::kNoCaption, GetDisplayMode()) << "the message after a skipped one is read";
 }
 
 TEST(OnChannelData, OversizedMessagesAreSkippedWholeAndTheNextOneIsRead) {
