@@ -164,6 +164,7 @@ void Agent::Stop() {
     tracker_.Farewell();
     connected_ = false;
   }
+  inputLog_.Flush();
   if (options_.statsSeconds) LogResources();
   readerStop_ = true;
   transport_->Close();
@@ -179,6 +180,7 @@ void Agent::Scan(bool recheckIcons) {
   if (!connected_) return;
   const std::vector<WindowSnapshot> scan = ScanWindows([this](uint32_t id) { return tracker_.Reported(id); });
   tracker_.Update(scan, recheckIcons);
+  if (tracker_.hidePending()) ScanSoon();
   if (options_.paintDesktop && transport_->CarriesHostDirectives()) PaintDesktop(scan);
 }
 
@@ -396,6 +398,7 @@ LRESULT Agent::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CLOSE:
       Log("stopping");
+      if (menuOpen_) EndMenu();  // the menu's own loop would not see the quit
       PostQuitMessage(0);
       return 0;
     default:

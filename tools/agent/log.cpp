@@ -37,10 +37,15 @@ void Log(const char *format, ...) {
   std::fflush(out);
 }
 
+void InputLogLimit::Flush() {
+  if (suppressed_)
+    Log("(%llu more lines about the channel's input were not logged)", static_cast<unsigned long long>(suppressed_));
+  suppressed_ = 0;
+}
+
 bool InputLogLimit::Allow(uint64_t nowMs) {
   if (!started_ || nowMs - periodStart_ >= periodMs_) {
-    if (suppressed_)
-      Log("(%llu more lines about the channel's input were not logged)", static_cast<unsigned long long>(suppressed_));
+    Flush();
     started_ = true;
     periodStart_ = nowMs;
     used_ = 0;

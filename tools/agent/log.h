@@ -20,6 +20,8 @@ class InputLogLimit {
   InputLogLimit(unsigned burst, uint64_t periodMs) : burst_(burst), periodMs_(periodMs) {}
   // True when a line may be logged now (nowMs: a monotonic clock).
   bool Allow(uint64_t nowMs);
+  // Logs the count of lines not logged, if any (when the agent stops).
+  void Flush();
 
  private:
   unsigned burst_;

@@ -80,6 +80,7 @@ void Tracker::SendShape(const std::vector<wire::Rect> &change) {
 }
 
 void Tracker::Update(const std::vector<WindowSnapshot> &scan, bool recheckIcons) {
+  hidePending_ = false;
   std::set<uint32_t> present;
   std::vector<wire::Rect> shape;
   for (const WindowSnapshot &s : scan) {
@@ -109,12 +110,18 @@ void Tracker::Update(const std::vector<WindowSnapshot> &scan, bool recheckIcons)
       Announce(s, &sent);  // a repeated CREATE changes owner and tool flag, and shows the window again
       sent.visible = true;
     }
+    if (!s.visible && sent.visible && !sent.seenHidden) {
+      sent.seenHidden = true;  // told at the next look if it is still hidden then
+      hidePending_ = true;
+      continue;
+    }
     if (s.visible != sent.visible) {
       // Only a taskbar window's local window shows anything; the others stay hidden or have none.
       if (sent.kind == WindowKind::kTaskbar)
         outbox_.Send("SHOWWINDOW", Join({wire::HexId(s.id), std::to_string(s.visible ? kShowAgain : 0)}));
       sent.visible = s.visible;
     }
+    sent.seenHidden = false;
     if (!s.visible) continue;
     if (s.title != sent.title) {
       SendTitle(s.id, s.title);

@@ -41,6 +41,11 @@ class Tracker {
   // Tells the add-in every reported window is gone and the shape is empty (the agent stops).
   void Farewell();
 
+  // A reported window was seen hidden once: it is told as hidden only when the next look still
+  // finds it hidden, since a window that is being destroyed is hidden first, and the add-in
+  // should then see DESTROY alone. The caller looks again soon while this is true.
+  bool hidePending() const { return hidePending_; }
+
   // The handle of a window reported and not destroyed since, or 0.
   uintptr_t ReportedHandle(uint32_t id) const;
   bool Reported(uint32_t id) const { return reported_.count(id) != 0; }
@@ -52,6 +57,7 @@ class Tracker {
     uint32_t group = 0, ownerId = 0;
     WindowKind kind = WindowKind::kTaskbar;
     bool visible = true;
+    bool seenHidden = false;  // hidden at the last look, not yet told
     std::u16string title;
     struct Icon {
       bool looked = false;
@@ -70,6 +76,7 @@ class Tracker {
   IconSource &icons_;
   std::map<uint32_t, Sent> reported_;
   ShapeTracker shape_;
+  bool hidePending_ = false;
 };
 
 }  // namespace agent
