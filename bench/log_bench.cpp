@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "channel/debug_log.h"
+#include "common/debug_log.h"
 
 namespace {
 

@@ -23,7 +23,7 @@ void BM_Session_Demo(benchmark::State &state) {
   size_t bytes = 0;
   for (const std::string &m : messages) bytes += m.size();
   // One session untimed: its greeting clears what other benchmarks left in the process (up to
-  // 100,000 windows), so that each timed session follows one like it.
+  // 4,000 windows), so that each timed session follows one like it.
   const auto session = [&] {
     for (const std::string &m : messages) quorvbench::Deliver(m);
     quorvbench::Pump();

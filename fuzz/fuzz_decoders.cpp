@@ -24,7 +24,6 @@
 #include "fuzz_session.h"
 #include "mirror/title.h"
 #include "protocol/dispatch.h"
-#include "protocol/handlers.h"
 
 namespace {
 
@@ -159,11 +158,14 @@ void FuzzFields(std::string_view in) {
     Check(i + 1 == count && count > FieldScan::kMaxCommas ? scan.Field(in, i).substr(0, split[i].size()) == split[i]
                                                          : scan.Field(in, i) == split[i],
           "a field differs from the split");
-  const DecodedMessage decoded = DecodeMessage(in, scan);
-  Check(decoded.command == DecodeMessage(in).command, "the chunked search decodes otherwise");
-  if (!decoded.text.empty())
-    Check(decoded.text.data() >= in.data() && decoded.text.data() + decoded.text.size() <= in.data() + in.size(),
-          "a text field points outside its message");
+  const MessageFields chunked(in, scan), whole(in);
+  Check(FindCommand(chunked.Text(0)) == FindCommand(whole.Text(0)), "the chunked search finds another command");
+  for (unsigned i = 0; i < chunked.Count(); ++i) {
+    const std::string_view text = chunked.Text(i);
+    Check(text == whole.Text(i), "the chunked search splits otherwise");
+    Check(text.data() >= in.data() && text.data() + text.size() <= in.data() + in.size(),
+          "a field points outside its message");
+  }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "channel/entry.h"
 #include "desktop.h"
 #include "protocol/dispatch.h"
-#include "session/settings.h"
+#include "common/settings.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
@@ -74,7 +74,7 @@ void Deliver(std::string_view message, size_t chunkSize) { Client().Deliver(mess
 void BeginInput(int displayMode) {
   StartAddin();
   ResetMessageAssembly();
-  SetDisplayMode(displayMode);
+  SetDisplayMode(DisplayModeFromSetting(static_cast<DWORD>(displayMode)));
   Deliver("HELLO,0,2");
   Pump();
   if (!g_haveBaseline) {

@@ -20,7 +20,7 @@
 #include "desktop.h"
 #include "encode.h"
 #include "fuzz_session.h"
-#include "session/host_messages.h"
+#include "common/host_interface.h"
 
 namespace {
 

@@ -4,11 +4,10 @@
 
 #include <cstring>
 
-#include "appearance/bytes.h"
-#include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
+#include "common/bytes.h"
+#include "common/handles.h"
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
 
 namespace {
 
@@ -61,22 +60,22 @@ bool AddIconPart(IconAssembly &assembly, INT32 partKind, std::string_view payloa
   const bool color = partKind >= kFirstColorPart && partKind <= kLastColorPart;
   if (partKind != kHeaderPart && !mask && !color) return false;
   const std::string piece = UnpackPayloadString(payload);
-  bool completed = false;
-  try {
-    if (partKind == kHeaderPart) {
-      std::memset(assembly.header, 0, sizeof assembly.header);
-      if (piece.size() == 40) {
-        std::memcpy(assembly.header, piece.data(), 40);
-        completed = true;
-      }
-    } else {
-      std::string &bits = mask ? assembly.maskBits : assembly.colorBits;
-      if (partKind == kFirstMaskPart || partKind == kFirstColorPart) bits.clear();
-      AppendBits(bits, piece);
-      completed = partKind == kLastMaskPart || partKind == kLastColorPart;
+  // A piece that cannot be stored acts as an empty one: a last piece still counts.
+  bool completed = partKind == kLastMaskPart || partKind == kLastColorPart;
+  if (partKind == kHeaderPart) {
+    std::memset(assembly.header, 0, sizeof assembly.header);
+    if (piece.size() == 40) {
+      std::memcpy(assembly.header, piece.data(), 40);
+      completed = true;
     }
-  } catch (const std::bad_alloc &) {
-    // Memory cannot be obtained: the piece is lost as if it had failed to unpack.
+  } else {
+    std::string &bits = mask ? assembly.maskBits : assembly.colorBits;
+    if (partKind == kFirstMaskPart || partKind == kFirstColorPart) bits.clear();
+    try {
+      AppendBits(bits, piece);
+    } catch (const std::bad_alloc &) {
+      // Memory cannot be obtained: the piece is lost as if it had failed to unpack.
+    }
   }
   if (!completed) return false;
   ++assembly.completedParts;
@@ -91,8 +90,8 @@ HICON BuildIcon(const IconAssembly &assembly) {
   std::memcpy(&info, assembly.header, sizeof info);
   UniqueBitmap mask, color;
   {
-    ScreenDC screen;
-    if (screen.get() == nullptr) return nullptr;
+    UniqueScreenDC screen(GetDC(nullptr));
+    if (!screen) return nullptr;
     mask.reset(
         CreateDIBitmap(screen.get(), &info.bmiHeader, CBM_INIT, assembly.maskBits.data(), &info, DIB_RGB_COLORS));
     color.reset(

@@ -18,3 +18,8 @@ struct IconAssembly {
 bool AddIconPart(IconAssembly &assembly, INT32 partKind, std::string_view payload);
 // A new icon from the assembly, or null (also when the header or the buffers cannot make one).
 HICON BuildIcon(const IconAssembly &assembly);
+
+// SETICON: one part of a window icon. When the part completes a set, the icon is built and given
+// to the window named in this message (large: the big icon). 1 when a complete set met a
+// registered window, else 0.
+int OnSetIcon(UINT32 messageNumber, UINT32 remoteWnd, INT32 partKind, bool large, std::string_view payload);

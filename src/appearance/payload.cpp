@@ -1,7 +1,7 @@
 // Packed payloads: base64 text of a 4-byte little-endian uncompressed size and a zlib stream.
 #include "appearance/payload.h"
 
-#include "appearance/bytes.h"
+#include "common/bytes.h"
 
 #include <zlib.h>
 
@@ -127,20 +127,35 @@ size_t DecodeCleanGroups(const unsigned char *in, size_t *i, size_t end, unsigne
   return static_cast<size_t>(o - out);
 }
 
-// The unpacked data of a packed text, or null; *unpackedLength is set only on success.
-std::unique_ptr<unsigned char[]> Unpack(const char *text, INT32 length, UINT32 *unpackedLength) {
+// The decoded block of a packed text and its declared unpacked size, or null when the text does
+// not decode to a size field the unpacker accepts.
+std::unique_ptr<unsigned char[]> DecodeBlock(const char *text, INT32 length, UINT32 *decodedLength, UINT32 *size) {
   if (text == nullptr || length <= 0) return nullptr;
-  UINT32 decodedLength = 0;
-  // The text is decoded into one buffer and inflated straight from it: no other pass or copy.
-  std::unique_ptr<unsigned char[]> decoded(Base64Decode(text, length, &decodedLength));
-  if (!decoded || decodedLength < 4) return nullptr;  // no complete size field
-  const UINT32 size = ReadU32(decoded.get());
-  if (size == 0 || size > kMaxUnpackedSize) return nullptr;
+  std::unique_ptr<unsigned char[]> decoded(Base64Decode(text, length, decodedLength));
+  if (!decoded || *decodedLength < 4) return nullptr;  // no complete size field
+  *size = ReadU32(decoded.get());
+  if (*size == 0 || *size > kMaxUnpackedSize) return nullptr;
+  return decoded;
+}
+
+// Inflates the block's stream into dest (size bytes); the length inflated, or -1.
+long long Inflate(const unsigned char *decoded, UINT32 decodedLength, unsigned char *dest, UINT32 size) {
+  uLongf destLength = size;
+  if (uncompress(dest, &destLength, decoded + 4, decodedLength - 4) != Z_OK) return -1;
+  return static_cast<long long>(destLength);
+}
+
+// The unpacked data of a packed text, or null; *unpackedLength is set only on success. The text is
+// decoded into one buffer and inflated straight from it: no other pass or copy.
+std::unique_ptr<unsigned char[]> Unpack(const char *text, INT32 length, UINT32 *unpackedLength) {
+  UINT32 decodedLength = 0, size = 0;
+  std::unique_ptr<unsigned char[]> decoded = DecodeBlock(text, length, &decodedLength, &size);
+  if (!decoded) return nullptr;
   std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[size]);
   if (!data) return nullptr;
-  uLongf destLength = size;
-  if (uncompress(data.get(), &destLength, decoded.get() + 4, decodedLength - 4) != Z_OK) return nullptr;
-  *unpackedLength = static_cast<UINT32>(destLength);
+  const long long inflated = Inflate(decoded.get(), decodedLength, data.get(), size);
+  if (inflated < 0) return nullptr;
+  *unpackedLength = static_cast<UINT32>(inflated);
   return data;
 }
 
@@ -216,12 +231,21 @@ std::unique_ptr<unsigned char[]> UnpackPayload(std::string_view payload, UINT32 
 }
 
 std::string UnpackPayloadString(std::string_view payload) {
-  UINT32 length = 0;
-  std::unique_ptr<unsigned char[]> data = UnpackPayload(payload, &length);
-  if (!data) return std::string();
+  if (payload.size() > 0x7FFFFFFFu) return std::string();
+  UINT32 decodedLength = 0, size = 0;
+  std::unique_ptr<unsigned char[]> decoded =
+      DecodeBlock(payload.data(), static_cast<INT32>(payload.size()), &decodedLength, &size);
+  if (!decoded) return std::string();
+  // Inflated straight into the string: the unpacked bytes are never copied.
+  std::string data;
   try {
-    return std::string(reinterpret_cast<const char *>(data.get()), length);
+    data.resize(size);
   } catch (const std::bad_alloc &) {
-    return std::string();
+    return std::string();  // no memory for the destination is a failure like any other
   }
+  const long long inflated =
+      Inflate(decoded.get(), decodedLength, reinterpret_cast<unsigned char *>(data.data()), size);
+  if (inflated < 0) return std::string();
+  data.resize(static_cast<size_t>(inflated));
+  return data;
 }

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-// Largest uncompressed size accepted: far above any real icon, region or notification record,
-// and small enough that a hostile size field cannot take the host's memory.
-constexpr UINT32 kMaxUnpackedSize = 64u * 1024 * 1024;
+// Largest uncompressed size accepted: twice the largest legitimate payload (an incompressible
+// 4 MiB icon bitmap), and small enough that a hostile size field cannot take the host's memory.
+constexpr UINT32 kMaxUnpackedSize = 8u * 1024 * 1024;
 
 // Decodes standard base64, skipping bytes outside the alphabet, stopping at a zero byte, at "=" or
 // after length bytes. Returns a new[] buffer of length + 1 bytes (decoded bytes, then a zero) or

@@ -1,21 +1,20 @@
 // UPDATERGN: the agent's shape changes, combined into the accumulated shape region, cut the host
 // frame window down to the remote windows.
-#include <windows.h>
+#include "appearance/shape.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
-#include "appearance/bytes.h"
-#include "appearance/gdi_handles.h"
 #include "appearance/payload.h"
-#include "channel/debug_log.h"
-#include "mirror/window_data.h"
-#include "protocol/handlers.h"
-#include "session/hello.h"
-#include "session/host_messages.h"
-#include "session/settings.h"
+#include "common/bytes.h"
+#include "common/debug_log.h"
+#include "common/handles.h"
+#include "common/host_frame.h"
+#include "common/host_interface.h"
+#include "common/settings.h"
 
 namespace {
 
@@ -28,6 +27,9 @@ constexpr UINT32 kRectanglesType = 1;     // RDH_RECTANGLES
 // hundreds of megabytes. A change whose result could pass this is refused before it is made.
 constexpr size_t kMaxShapeRectangles = size_t{1} << 18;
 
+// Null until the first session start; never given to a window, only copies of it.
+HRGN g_accumulatedShape = nullptr;
+
 // ExtCreateRegion reads as many rectangles as the header counts, whatever size it is given, so
 // the block must be checked to hold them all before it gets there.
 bool IsWholeRegionData(const unsigned char *block, UINT32 length) {
@@ -36,45 +38,48 @@ bool IsWholeRegionData(const unsigned char *block, UINT32 length) {
   return ReadU32(block + 8) <= (length - kRegionHeaderSize) / kRectangleSize;
 }
 
-// The rectangles of a region, as GetRegionData lists them; false when they cannot be read.
-bool RegionRectangles(HRGN region, std::vector<RECT> *rects) {
+// The region's data as GetRegionData gives it, and where its rectangles are; null when it cannot
+// be read.
+std::unique_ptr<unsigned char[]> ReadRegionData(HRGN region, std::span<const RECT> *rects) {
   const DWORD size = GetRegionData(region, 0, nullptr);
-  if (size < kRegionHeaderSize) return false;
-  std::unique_ptr<unsigned char[]> data(new (std::nothrow) unsigned char[size]);
-  if (!data || GetRegionData(region, size, reinterpret_cast<RGNDATA *>(data.get())) != size) return false;
+  if (size < kRegionHeaderSize) return nullptr;
+  std::unique_ptr<unsigned char[]> data(new unsigned char[size]);
+  if (GetRegionData(region, size, reinterpret_cast<RGNDATA *>(data.get())) != size) return nullptr;
   const UINT32 count = std::min<UINT32>(ReadU32(data.get() + 8), (size - kRegionHeaderSize) / kRectangleSize);
-  const RECT *first = reinterpret_cast<const RECT *>(data.get() + kRegionHeaderSize);
-  rects->insert(rects->end(), first, first + count);
-  return true;
+  *rects = std::span<const RECT>(reinterpret_cast<const RECT *>(data.get() + kRegionHeaderSize), count);
+  return data;
 }
 
 // Whether combining the change's rectangles into the accumulated shape stays within the cap.
 // Cut at every top and bottom edge of both, the plane falls into elementary bands; in each, the
 // union or exclusive-or has at most as many rectangles as there are rectangles across that band.
-// Summing those counts bounds the result without making it.
+// Summing those counts bounds the result without making it. Both lists are read where they lie.
 bool ChangeFitsTheShape(HRGN accumulated, const unsigned char *block) {
-  std::vector<RECT> rects;
   const UINT32 count = ReadU32(block + 8);
   if (count > kMaxShapeRectangles) return false;
-  if (accumulated && !RegionRectangles(accumulated, &rects)) return false;
-  const RECT *changed = reinterpret_cast<const RECT *>(block + kRegionHeaderSize);
-  rects.insert(rects.end(), changed, changed + count);
+  std::span<const RECT> shape;
+  std::unique_ptr<unsigned char[]> shapeData;
+  if (accumulated && !(shapeData = ReadRegionData(accumulated, &shape))) return false;
+  const std::span<const RECT> lists[] = {
+      shape, std::span<const RECT>(reinterpret_cast<const RECT *>(block + kRegionHeaderSize), count)};
   std::vector<LONG> edges;
-  edges.reserve(rects.size() * 2);
-  for (const RECT &r : rects) {
-    edges.push_back(r.top);
-    edges.push_back(r.bottom);
-  }
+  edges.reserve((shape.size() + count) * 2);
+  for (const auto &list : lists)
+    for (const RECT &r : list) {
+      edges.push_back(r.top);
+      edges.push_back(r.bottom);
+    }
   std::sort(edges.begin(), edges.end());
   edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
   size_t bound = 0;
-  for (const RECT &r : rects) {
-    if (r.left >= r.right || r.top >= r.bottom) continue;  // empty: adds nothing
-    const auto top = std::lower_bound(edges.begin(), edges.end(), r.top);
-    const auto bottom = std::lower_bound(top, edges.end(), r.bottom);
-    bound += static_cast<size_t>(bottom - top);
-    if (bound > kMaxShapeRectangles) return false;
-  }
+  for (const auto &list : lists)
+    for (const RECT &r : list) {
+      if (r.left >= r.right || r.top >= r.bottom) continue;  // empty: adds nothing
+      const auto top = std::lower_bound(edges.begin(), edges.end(), r.top);
+      const auto bottom = std::lower_bound(top, edges.end(), r.bottom);
+      bound += static_cast<size_t>(bottom - top);
+      if (bound > kMaxShapeRectangles) return false;
+    }
   return true;
 }
 
@@ -84,14 +89,9 @@ HRGN RegionFromChange(std::string_view packedChange, HRGN accumulated) {
   UINT32 length = 0;
   std::unique_ptr<unsigned char[]> block = UnpackPayload(packedChange, &length);
   if (!block || !IsWholeRegionData(block.get(), length)) return nullptr;
-  try {
-    if (!ChangeFitsTheShape(accumulated, block.get())) {
-      LogDebug("Shape change of %u rectangles is too complex: ignored\n",
-               static_cast<unsigned>(ReadU32(block.get() + 8)));
-      return nullptr;
-    }
-  } catch (const std::bad_alloc &) {
-    return nullptr;  // memory cannot be obtained for the check: the change is dropped
+  if (!ChangeFitsTheShape(accumulated, block.get())) {
+    LogDebug("Shape change of %u rectangles is too complex: ignored\n", static_cast<unsigned>(ReadU32(block.get() + 8)));
+    return nullptr;
   }
   // new[] storage is aligned for any structure, so the block is read in place.
   return ExtCreateRegion(nullptr, length, reinterpret_cast<const RGNDATA *>(block.get()));
@@ -104,9 +104,9 @@ int OnUpdateRgn(std::string_view packedChange) {
   // Before the first session start there is no host frame window: nothing is posted, redrawn
   // or shown (a null window would mean the thread's queue or the whole desktop).
   if (host != nullptr) PostMessageA(host, WM_USER_WINDOWS_CHANGED, 0, 0);
-  if (GetDisplayMode() != 0) return 1;
+  if (GetDisplayMode() != DisplayMode::kShaped) return 1;
 
-  const HRGN accumulated = AccumulatedShapeRegion();
+  const HRGN accumulated = g_accumulatedShape;
   {
     UniqueRegion change(RegionFromChange(packedChange, accumulated));
     if (change && CombineRgn(accumulated, accumulated, change.get(), RGN_XOR) == ERROR)
@@ -122,3 +122,19 @@ int OnUpdateRgn(std::string_view packedChange) {
   if (host != nullptr && !IsWindowVisible(host)) ShowWindow(host, SW_SHOW);
   return 1;
 }
+
+void ReapplyShape() {
+  if (GetHostFrameWindow() != nullptr) OnUpdateRgn(std::string_view());
+}
+
+void ResetShapeRegion() {
+  DeleteShapeRegion();
+  g_accumulatedShape = CreateRectRgn(0, 0, 0, 0);
+}
+
+void DeleteShapeRegion() {
+  if (g_accumulatedShape) DeleteObject(g_accumulatedShape);
+  g_accumulatedShape = nullptr;
+}
+
+HRGN AccumulatedShapeRegion() { return g_accumulatedShape; }

@@ -14,15 +14,14 @@
 #include <set>
 #include <string>
 
-#include "appearance/bytes.h"
-#include "appearance/gdi_handles.h"
 #include "appearance/icon.h"
 #include "appearance/payload.h"
-#include "channel/debug_log.h"
-#include "mirror/create.h"
+#include "common/bytes.h"
+#include "common/debug_log.h"
+#include "common/handles.h"
+#include "common/host_interface.h"
+#include "mirror/local_window.h"
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
-#include "session/host_messages.h"
 
 namespace {
 
@@ -33,6 +32,9 @@ constexpr size_t kIdOffset = 8;
 constexpr size_t kFlagsOffset = 12;
 constexpr size_t kCallbackOffset = 16;
 constexpr size_t kIconOffset = 20;
+// hBalloonIcon, the last field of the latest records (956 bytes wide, 508 bytes narrow).
+constexpr size_t kBalloonIconOffsetW = 952;
+constexpr size_t kBalloonIconOffsetA = 504;
 // The record must reach past hIcon: those are the fields rewritten here.
 constexpr INT32 kMinRecordSize = 24;
 constexpr size_t kRecordHeaderSize = 5;  // CharType and dwMessage in front of the record
@@ -49,9 +51,14 @@ IconAssembly g_trayIconAssembly;
 std::set<std::pair<HWND, UINT>> g_shownIcons;
 
 // The record stored under the owner window's id, made (with a hidden tool window) when the
-// registry has none. Null only when memory cannot be obtained.
+// registry has none. Null when the caps on records and local windows leave no room for one.
 CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
   if (CWindowData *found = FindWindowData(remoteWnd)) return found;
+  if (!CanAddWindowData() || !CanAddLocalWindow()) {
+    LogDebug("SYSTRAY for remote window:%.8X dropped: no room for another proxy window\n",
+             static_cast<unsigned>(remoteWnd));
+    return nullptr;
+  }
   LogDebug("Can not find local window, create it!\n");
   CWindowData *proxy = AddNewWindowData(remoteWnd);
   if (!proxy) return nullptr;
@@ -80,7 +87,9 @@ void ResetAfterFire() {
   g_trayIconAssembly.completedParts = 0;
 }
 
-int Fire(bool large) {
+// Makes the shell call of the pending record, with the icon built from the tray assembly when the
+// record carries one; then the mirror is idle again.
+int CallShellWithPendingRecord(bool large) {
   if (!pNotifyIconData) {
     // An icon set with no record waiting for it: nothing to show it in.
     ResetAfterFire();
@@ -108,7 +117,9 @@ int Fire(bool large) {
   return 1;
 }
 
-int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
+// A notification record (part kind -1): copied, pointed at the proxy window, and passed to the
+// shell at once unless its icon is still to come.
+int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
   const std::string bytes = UnpackPayloadString(payload);
   if (bytes.size() < 9) {
     LogDebug("Message length is to small!\n");
@@ -139,6 +150,9 @@ int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
   unsigned char *record = pNotifyIconData.get();
   std::memcpy(record, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize));
   WriteU32(record + kHWndOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)));
+  // A balloon icon is a handle of the remote session, meaningless (or another object) here: none.
+  const size_t balloonIcon = CharType == 'W' ? kBalloonIconOffsetW : kBalloonIconOffsetA;
+  if (static_cast<size_t>(iNotifyDataSize) >= balloonIcon + 4) WriteU32(record + balloonIcon, 0);
   if (ReadU32(record + kFlagsOffset) & NIF_MESSAGE) {
     proxy->m_uTrayCallbackMsg = ReadU32(record + kCallbackOffset);
     WriteU32(record + kCallbackOffset, WM_TRAYMESSAGE);
@@ -147,21 +161,17 @@ int OnNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
     LogDebug("There is ICON data, wait for more data to come ...\n");
     return 0;
   }
-  return Fire(large);
+  return CallShellWithPendingRecord(large);
 }
 
 }  // namespace
 
 int OnSysTray(UINT32 /*messageNumber*/, UINT32 remoteWnd, INT32 partKind, bool large, std::string_view payload) {
-  try {
-    CWindowData *proxy = ChooseProxyRecord(remoteWnd);
-    if (proxy == nullptr) return 0;
-    if (partKind == kRecordPart) return OnNotifyRecord(proxy, large, payload);
-    if (!AddIconPart(g_trayIconAssembly, partKind, payload)) return 0;
-    return Fire(large);
-  } catch (...) {
-    return 0;  // memory cannot be obtained: the message is dropped
-  }
+  CWindowData *proxy = ChooseProxyRecord(remoteWnd);
+  if (proxy == nullptr) return 0;
+  if (partKind == kRecordPart) return TakeNotifyRecord(proxy, large, payload);
+  if (!AddIconPart(g_trayIconAssembly, partKind, payload)) return 0;
+  return CallShellWithPendingRecord(large);
 }
 
 namespace {

@@ -1,5 +1,6 @@
-// The add-in's contact with the Remote Desktop client: the export, the channel event procedures,
-// and the channel state the write queue needs.
+// The add-in's contact with the Remote Desktop client: the export and the channel event
+// procedures. Received chunks go to the data handler the library's set-up gives it; the channel
+// knows nothing above it.
 #pragma once
 
 #include <windows.h>
@@ -11,18 +12,11 @@
 #define QUORV_EXPORT WINSIM_EXPORT
 #endif
 
+// One received chunk of a message whose whole length is totalLength.
 typedef void (*ChannelDataHandler)(const void *data, UINT32 length, UINT32 totalLength);
+// The channel (re)connected or terminated: a message cut short by the old connection is void.
+typedef void (*ChannelResetHandler)();
 
-void SetChannelDataHandler(ChannelDataHandler handler);
+void SetChannelDataHandler(ChannelDataHandler data, ChannelResetHandler reset);
 
-// State read by the write queue.
-DWORD ChannelOpenHandle();
-PVIRTUALCHANNELWRITE ChannelWriteFunction();
-
-// The write lock "Local\WriteLock" around the pending-write list. Acquire takes it where it
-// exists (between connect and termination) and always excludes the other threads of this
-// process, so termination never closes the handle while a writer waits on it or holds it.
-void AcquireWriteLock();
-void ReleaseWriteLock();
-
-extern "C" QUORV_EXPORT BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints);
+extern "C" QUORV_EXPORT BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints) noexcept;

@@ -1,16 +1,44 @@
 #include "channel/write_queue.h"
 
-#include "channel/entry.h"
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 
 namespace {
+
+const char kWriteLockName[] = "Local\\WriteLock";
+
+std::atomic<DWORD> g_openHandle{0};
+std::atomic<PVIRTUALCHANNELWRITE> g_channelWrite{nullptr};
+
+// The handle of "Local\WriteLock" is used only under g_writeLockUse: closed under a thread that
+// waits on it, the wait would go on and its release fail, leaving the mutex owned for good.
+std::mutex g_writeLockUse;
+HANDLE g_writeLock = nullptr;
+bool g_writeLockHeld = false;
+
+// Takes the write lock where it exists (between connect and termination) and always excludes the
+// other threads of this process, so termination never closes the handle while a writer waits on
+// it or holds it.
+void AcquireWriteLock() {
+  g_writeLockUse.lock();
+  if (g_writeLock) {
+    // An abandoned mutex (its owner, another instance, ended while holding it) is ours now too.
+    const DWORD result = WaitForSingleObject(g_writeLock, INFINITE);
+    g_writeLockHeld = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  }
+}
+
+void ReleaseWriteLock() {
+  if (g_writeLockHeld) ReleaseMutex(g_writeLock);
+  g_writeLockHeld = false;
+  g_writeLockUse.unlock();
+}
 
 struct PendingWrite {
   std::string text;  // the frame with its line end, handed to the client in place
@@ -28,7 +56,7 @@ constexpr size_t kFrameSize = 1400;
 
 // Queues one frame (without line end) and hands it to the client.
 void WriteToChannel(const char *text) {
-  const DWORD openHandle = ChannelOpenHandle();
+  const DWORD openHandle = g_openHandle.load();
   if (openHandle == 0) return;
 
   std::shared_ptr<PendingWrite> write;
@@ -54,7 +82,7 @@ void WriteToChannel(const char *text) {
   LogDebug("%s", text);
   LogDebug("\nSEND \n\n");
 
-  PVIRTUALCHANNELWRITE channelWrite = ChannelWriteFunction();
+  PVIRTUALCHANNELWRITE channelWrite = g_channelWrite.load();
   UINT result = channelWrite ? channelWrite(openHandle, write->text.data(), static_cast<ULONG>(write->text.size()),
                                             &write->sequence)
                              : CHANNEL_RC_NOT_INITIALIZED;
@@ -90,11 +118,28 @@ void ReleasePendingWrite(void *userData) {
   ReleaseWriteLock();
 }
 
-void DestroyAllPendingWrites() {
+bool CreateWriteLock() {
+  std::lock_guard<std::mutex> use(g_writeLockUse);
+  // A reconnect keeps the handle of the first connect instead of opening (and leaking) another.
+  if (!g_writeLock) g_writeLock = CreateMutexA(nullptr, FALSE, kWriteLockName);
+  return g_writeLock != nullptr;
+}
+
+void OpenWriteQueue(DWORD openHandle, PVIRTUALCHANNELWRITE write) {
+  g_channelWrite.store(write);
+  g_openHandle.store(openHandle);
+}
+
+DWORD StopWrites() { return g_openHandle.exchange(0); }
+
+void CloseWriteQueue() {
   AcquireWriteLock();
   // Entries a writer is still handing to the client stay alive in its hands until the call returns.
   g_pendingWrites.clear();
   ReleaseWriteLock();
+  std::lock_guard<std::mutex> use(g_writeLockUse);
+  if (g_writeLock) CloseHandle(g_writeLock);
+  g_writeLock = nullptr;
 }
 
 unsigned PendingWriteCount() {

@@ -1,101 +1,36 @@
-// CREATE, and the local windows of class "WTSHalvornDummy".
+// CREATE: a record for every remote window announced, and a local window for each one without
+// parent or owner.
 #include "mirror/create.h"
 
-#include "channel/debug_log.h"
-#include "protocol/handlers.h"
-#include "session/hello.h"
-#include "session/host_messages.h"
-#include "session/window_proc.h"
-
+#include "common/debug_log.h"
+#include "common/host_frame.h"
+#include "common/host_interface.h"
+#include "mirror/local_window.h"
+#include "mirror/window_data.h"
 
 namespace {
 
-const char kLocalWindowClass[] = "WTSHalvornDummy";
-constexpr UINT32 kToolWindowFlag = 2;
-
-bool g_classRegistered = false;
-// Set when registration found a class of this name left by an earlier load of the library whose
-// windows outlived it (unloaded from another thread): windows are then given this procedure
-// one by one.
-bool g_classStale = false;
-// A local window that could not be destroyed at unload: the class is made harmless through it.
-HWND g_survivor = nullptr;
-
-// A class registered without an instance belongs to the program's module.
-bool UnregisterLocalClass() {
-  return UnregisterClassA(kLocalWindowClass, nullptr) || UnregisterClassA(kLocalWindowClass, GetModuleHandleA(nullptr));
-}
-
-void RegisterLocalWindowClass() {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = LocalWindowProc;
-  windowClass.lpszClassName = kLocalWindowClass;
-  if (RegisterClassA(&windowClass) || GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return;
-  // The class outlived an earlier load of this library. Once its windows are gone it can be
-  // registered anew; until then it keeps the default procedure the unload gave it.
-  if (UnregisterLocalClass()) {
-    if (RegisterClassA(&windowClass)) return;
-  }
-  g_classStale = true;
-}
-
-void SetToolWindowStyle(HWND hwnd, bool tool) {
-  LONG exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
-  exStyle = tool ? (exStyle | WS_EX_TOOLWINDOW) : (exStyle & ~static_cast<LONG>(WS_EX_TOOLWINDOW));
-  SetWindowLongA(hwnd, GWL_EXSTYLE, exStyle);
-}
+constexpr UINT32 kToolWindowFlag = 2;  // CREATE field 5: the remote window is a tool window
 
 }  // namespace
 
-void CreateLocalWindow(CWindowData *record) {
-  if (!g_classRegistered) {
-    RegisterLocalWindowClass();  // another failure shows as failing window creation; not retried
-    g_classRegistered = true;
-  }
-  if (!record->m_hWnd) {
-    HWND hwnd = CreateWindowExA(0, kLocalWindowClass, record->m_strTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
-                                nullptr, nullptr, nullptr);
-    if (hwnd && g_classStale) SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(LocalWindowProc));
-    BindLocalWindow(record, hwnd);
-    // The window name above is the ANSI form; give the window the exact title.
-    if (hwnd && !record->m_strTitleW.empty())
-      DefWindowProcW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(record->m_strTitleW.c_str()));
-  }
-  ShowWindow(record->m_hWnd, SW_SHOWNORMAL);
-  SetWindowPos(record->m_hWnd, HWND_TOP, 0, 0, 0, 0, SWP_NOREDRAW);
-}
-
-void RestyleLocalWindow(HWND hwnd, bool tool, int showCommand) {
-  ShowWindow(hwnd, SW_HIDE);
-  SetToolWindowStyle(hwnd, tool);
-  ShowWindow(hwnd, showCommand);
-}
-
-void DestroyLocalWindow(HWND hwnd) {
-  if (DestroyWindow(hwnd) || !IsWindow(hwnd)) return;
-  SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG>(DefWindowProcA));
-  PostMessageA(hwnd, WM_CLOSE, 0, 0);
-  g_survivor = hwnd;
-}
-
-void UnregisterLocalWindowClass() {
-  if (!g_classRegistered) return;
-  const bool unregistered = UnregisterLocalClass();
-  // Windows of another thread still use the class: point it at the default procedure, so no
-  // window made of it later calls into this library once it is unloaded.
-  if (!unregistered && g_survivor && IsWindow(g_survivor))
-    SetClassLongA(g_survivor, GCL_WNDPROC, reinterpret_cast<LONG>(DefWindowProcA));
-  g_survivor = nullptr;
-  g_classRegistered = false;
-  g_classStale = false;
-}
-
 int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 flags) {
+  CWindowData *record = FindWindowData(remoteWnd);
+  if (!record && !CanAddWindowData()) {
+    LogDebug("CREATE for remote window:%.8X dropped: %u records kept already\n", static_cast<unsigned>(remoteWnd),
+             static_cast<unsigned>(kMaxWindowRecords));
+    return 0;
+  }
+  if (parentId == 0 && !(record && record->m_hWnd) && !CanAddLocalWindow()) {
+    LogDebug("CREATE for remote window:%.8X dropped: %u local windows made already\n",
+             static_cast<unsigned>(remoteWnd), static_cast<unsigned>(kMaxLocalWindows));
+    return 0;
+  }
+
   const HWND host = GetHostFrameWindow();
-  // Before the first session start there is no host frame to tell, raise or shape.
+  // Before the first session start there is no host frame to tell or raise.
   if (host) PostMessageA(host, WM_USER_WINDOWS_CHANGED, 0, 0);
 
-  CWindowData *record = FindWindowData(remoteWnd);
   if (!record) {
     LogDebug("Can not find CWindowData object for remote window:%.8X, create one!\n", static_cast<unsigned>(remoteWnd));
     record = AddNewWindowData(remoteWnd);
@@ -112,6 +47,7 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
     LogDebug("Parent of remote window: %.8X is NULL, so create a local dummy window for it!\n",
              static_cast<unsigned>(remoteWnd));
     CreateLocalWindow(record);
+    record->m_mirrorsRemoteWindow = true;
     if (flags & kToolWindowFlag) {
       LogDebug("Remote window: %.8X is a tool window, set WS_EX_TOOLWINDOW flag!\n", static_cast<unsigned>(remoteWnd));
       RestyleLocalWindow(record->m_hWnd, true, SW_HIDE);
@@ -121,10 +57,11 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
   }
 
   if (host) {
+    // Topmost and straight back: the frame comes to the front of the ordinary windows without
+    // staying above them.
     SetWindowPos(host, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetWindowPos(host, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(host);
-    OnUpdateRgn(std::string_view());
   }
   return 1;
 }

@@ -1,17 +1,9 @@
-// Local windows: the class "WTSHalvornDummy" and the zero-size pop-up windows that carry remote
-// windows into the taskbar.
+// CREATE: a remote window announced (or announced again).
 #pragma once
 
-#include "mirror/window_data.h"
+#include <windows.h>
 
-// Makes sure the record has a local window and shows it: zero size, at the screen origin, on top.
-void CreateLocalWindow(CWindowData *record);
-// Hides the local window, gives it the tool-window style or takes it away, and shows it with
-// showCommand (SW_HIDE keeps it hidden).
-void RestyleLocalWindow(HWND hwnd, bool tool, int showCommand);
-// Destroys a local window. One that belongs to another thread (library unload on a thread that
-// did not create the windows) cannot be destroyed from here: it is handed to the default window
-// procedure, so nothing calls into this library once it is gone, and closed by its own thread.
-void DestroyLocalWindow(HWND hwnd);
-// Library unload (not process termination): unregisters the class after the windows are gone.
-void UnregisterLocalWindowClass();
+// Registers the record and, for a remote window without parent or owner, its local window; then
+// raises the host frame window. Returns 1; 0 when the CREATE was dropped whole because it would
+// pass the caps on records or local windows.
+int OnCreate(UINT32 messageNumber, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 flags);

@@ -1,21 +1,30 @@
+// TITLE: the remote window's title given to its local window.
 #include "mirror/title.h"
 
+#include "common/debug_log.h"
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
 
 unsigned DigitValue(WCHAR c) { return c >= '0' && c <= '9' ? c - 48u : c - 55u; }
 
-std::basic_string<WCHAR> Widen(const char *text) {
+// Longest title kept, in UTF-16 units: far more than a taskbar button or a task switcher shows.
+constexpr size_t kMaxTitleUnits = 4096;
+
+bool IsHighSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(WCHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+std::basic_string<WCHAR> Widen(std::string_view text) {
   std::basic_string<WCHAR> wide;
-  const int length = static_cast<int>(strlen(text));
-  const int units = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+  const int length = static_cast<int>(text.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
   if (units <= 0) return wide;
   wide.resize(static_cast<size_t>(units));
-  MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), units);
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), units);
   return wide;
 }
 
@@ -43,15 +52,32 @@ std::basic_string<WCHAR> DecodeHexText(std::basic_string_view<WCHAR> text) {
   return decoded;
 }
 
-int OnTitle(UINT32, UINT32 remoteWnd, const char *hexTitle, INT32) {
-  if (!hexTitle || !*hexTitle) return 0;
-  const std::basic_string<WCHAR> wide = Widen(hexTitle);
-  if (wide.empty()) return 0;
+int OnTitle(UINT32, UINT32 remoteWnd, std::string_view hexTitle, INT32) {
+  hexTitle = hexTitle.substr(0, hexTitle.find('\0'));  // the field is text: it ends at a zero byte
+  if (hexTitle.empty() || hexTitle.size() > static_cast<size_t>(INT_MAX)) return 0;
+  // The text as UTF-16 units, counted without widening it all: only what a kept title needs is
+  // widened, so a long field costs no memory of its own.
+  const int units = MultiByteToWideChar(CP_ACP, 0, hexTitle.data(), static_cast<int>(hexTitle.size()), nullptr, 0);
+  if (units <= 0) return 0;
   CWindowData *record = FindWindowData(remoteWnd);
   if (!record) return 0;
-  std::basic_string<WCHAR> title = DecodeHexText(wide);
+  std::basic_string<WCHAR> title;
+  if (units % 4 == 0) {
+    // One unit past the longest title, to see whether a cut would split a surrogate pair.
+    const size_t needed = std::min(static_cast<size_t>(units), 4 * (kMaxTitleUnits + 1));
+    // No character of a code page takes more than four bytes, and each gives at least one unit.
+    const size_t prefix = std::min(hexTitle.size(), 4 * needed + 4);
+    const std::basic_string<WCHAR> wide = Widen(hexTitle.substr(0, prefix));
+    title = DecodeHexText(std::basic_string_view<WCHAR>(wide).substr(0, needed));
+  }
   // The title ends at its first zero unit.
   title.resize(std::char_traits<WCHAR>::length(title.c_str()));
+  if (title.size() > kMaxTitleUnits) {
+    LogDebug("Title of remote window %.8X cut to %u units\n", static_cast<unsigned>(remoteWnd),
+             static_cast<unsigned>(kMaxTitleUnits));
+    const bool splitsPair = IsHighSurrogate(title[kMaxTitleUnits - 1]) && IsLowSurrogate(title[kMaxTitleUnits]);
+    title.resize(splitsPair ? kMaxTitleUnits - 1 : kMaxTitleUnits);
+  }
   record->m_strTitle = Narrow(title.c_str());
   record->m_strTitleW = title;
   // Stored as UTF-16 end to end: the Unicode default handling keeps every character, where

@@ -1,6 +1,6 @@
 #include "mirror/window_data.h"
 
-#include "mirror/create.h"
+#include "mirror/local_window.h"
 #include "mirror/local_window_index.h"
 
 #include <memory>
@@ -15,7 +15,6 @@ WindowRegistry g_registry;
 std::unordered_map<HWND, std::map<UINT32, CWindowData *>> g_byLocalWindow;
 // The first of those for each local window, where the lookup finds it in one read.
 LocalWindowIndex g_firstByLocalWindow;
-HRGN g_accumulatedShape = nullptr;
 
 void Index(HWND hwnd, UINT32 id, CWindowData *record) {
   if (!hwnd) return;
@@ -54,10 +53,6 @@ WindowRegistry::iterator RemoveEntry(UINT32 id) {
   return it;
 }
 
-void ClearRegistry() {
-  while (!g_registry.empty()) RemoveEntry(g_registry.begin()->first);
-}
-
 }  // namespace
 
 CWindowData::~CWindowData() {
@@ -72,6 +67,9 @@ void CWindowData::SetIcon(bool large, HICON icon) {
 }
 
 const WindowRegistry &GetWindowRegistry() { return g_registry; }
+
+bool CanAddWindowData() { return g_registry.size() < kMaxWindowRecords; }
+bool CanAddLocalWindow() { return g_byLocalWindow.size() < kMaxLocalWindows; }
 
 CWindowData *FindWindowData(UINT32 remoteWnd) {
   auto it = g_registry.find(remoteWnd);
@@ -92,8 +90,7 @@ bool AddWindowData(UINT32 remoteWnd, CWindowData *record) {
 }
 
 CWindowData *AddNewWindowData(UINT32 remoteWnd) {
-  std::unique_ptr<CWindowData> record(new (std::nothrow) CWindowData);
-  if (!record) return nullptr;
+  auto record = std::make_unique<CWindowData>();
   record->m_remoteWnd = remoteWnd;
   if (!AddWindowData(remoteWnd, record.get())) return nullptr;
   return record.release();  // the registry owns it now
@@ -107,9 +104,22 @@ void BindLocalWindow(CWindowData *record, HWND hwnd) {
   if (registered) Index(hwnd, record->m_remoteWnd, record);
 }
 
+void CreateLocalWindow(CWindowData *record) {
+  if (!record->m_hWnd) BindLocalWindow(record, MakeLocalWindow(record->m_strTitle.c_str(), record->m_strTitleW.c_str()));
+  ShowLocalWindowOnTop(record->m_hWnd);
+}
+
 WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry) {
   if (entry == g_registry.end()) return entry;
   return RemoveEntry(entry->first);
+}
+
+void ForgetLocalWindow(HWND hwnd) {
+  auto it = g_byLocalWindow.find(hwnd);
+  if (!hwnd || it == g_byLocalWindow.end()) return;
+  for (const auto &[id, record] : it->second) record->m_hWnd = nullptr;
+  g_byLocalWindow.erase(it);
+  g_firstByLocalWindow.Erase(hwnd);
 }
 
 CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd) {
@@ -119,17 +129,6 @@ CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd) {
   return first->record;
 }
 
-void ResetWindowRegistry() {
-  if (g_accumulatedShape) DeleteObject(g_accumulatedShape);
-  g_accumulatedShape = CreateRectRgn(0, 0, 0, 0);
-  ClearRegistry();
-}
-
-void DestroyAllWindowData() { ClearRegistry(); }
-
-HRGN AccumulatedShapeRegion() { return g_accumulatedShape; }
-
-void DeleteAccumulatedShapeRegion() {
-  if (g_accumulatedShape) DeleteObject(g_accumulatedShape);
-  g_accumulatedShape = nullptr;
+void DestroyAllWindowData() {
+  while (!g_registry.empty()) RemoveEntry(g_registry.begin()->first);
 }

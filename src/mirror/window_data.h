@@ -29,9 +29,23 @@ class CWindowData {
   UINT32 m_remoteWnd = 0;
   UINT32 m_remoteParent = 0;
   UINT32 m_groupId = 0;
+  // CREATE announced the remote window as top-level: the local window stands for it (and a close
+  // request goes to it). The session placeholder and notification proxies stand for none.
+  bool m_mirrorsRemoteWindow = false;
 };
 
 using WindowRegistry = std::map<UINT32, CWindowData *>;
+
+// The most records kept, and the most of them with a local window. Each local window takes one of
+// the host process's user objects (10,000 by default, shared with the host's own windows and
+// menus); both caps are far above any real session.
+constexpr size_t kMaxWindowRecords = 65536;
+constexpr size_t kMaxLocalWindows = 4096;
+
+// Whether one more record, or one more record with a local window, may be made. A command that
+// would pass either cap is dropped with a log line.
+bool CanAddWindowData();
+bool CanAddLocalWindow();
 
 // The registry itself, for ordered walks and the entry count. Only this module adds or removes.
 const WindowRegistry &GetWindowRegistry();
@@ -39,25 +53,25 @@ const WindowRegistry &GetWindowRegistry();
 CWindowData *FindWindowData(UINT32 remoteWnd);
 // Inserts the record under remoteWnd; false (and the caller keeps the record) when the id is taken.
 bool AddWindowData(UINT32 remoteWnd, CWindowData *record);
-// A new record with its id, registered under it; null when memory cannot be obtained or the id
-// is taken.
+// A new record with its id, registered under it; null when the id is taken. Throws std::bad_alloc
+// when memory cannot be obtained, with the registry as it was.
 CWindowData *AddNewWindowData(UINT32 remoteWnd);
 // Destroys the record's local window (the record still registered while WM_DESTROY runs), releases
 // the record and removes the entry. Returns the entry after it, for walks that remove as they go.
 WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry);
+// A local window no longer exists: every record that had it has none now, so a later CREATE for
+// its id makes a new one.
+void ForgetLocalWindow(HWND hwnd);
 // First record, in ascending id order, whose local window is hwnd; null when none.
 CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd);
 
-// Gives a registered (or not yet registered) record its local window, keeping the lookup by local
+// Makes sure the record has a local window (an existing one is reused) and shows it: zero size, at
+// the screen origin, on top.
+void CreateLocalWindow(CWindowData *record);
+// Gives a registered (or not yet registered) record a local window, keeping the lookup by local
 // window current.
 void BindLocalWindow(CWindowData *record, HWND hwnd);
 
-// Session start: renews the accumulated shape region (empty) and clears the registry.
-void ResetWindowRegistry();
-// Library unload: clears the registry; the accumulated shape region stays.
+// Session start and library unload: destroys every local window and record, in ascending id
+// order. The window procedure, run from inside each DestroyWindow, only ever finds live records.
 void DestroyAllWindowData();
-
-// The accumulated shape region: null before the first session start.
-HRGN AccumulatedShapeRegion();
-// Library unload: deletes the accumulated shape region.
-void DeleteAccumulatedShapeRegion();

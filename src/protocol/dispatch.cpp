@@ -1,18 +1,62 @@
 #include "protocol/dispatch.h"
 
-#include "channel/debug_log.h"
-#include "protocol/handlers.h"
-#include "session/settings.h"
+#include "appearance/icon.h"
+#include "appearance/shape.h"
+#include "appearance/tray.h"
+#include "common/debug_log.h"
+#include "common/settings.h"
+#include "mirror/create.h"
+#include "mirror/destroy.h"
+#include "mirror/show_window.h"
+#include "mirror/title.h"
+#include "session/hello.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace {
 
-// Largest message collected: room for a packed payload of the largest unpacked size (64 MiB of
-// incompressible data is about 86 MiB of base64) and its fields. A longer one is skipped whole.
-constexpr UINT32 kMaxMessageSize = 96u * 1024 * 1024;
+// The command table, in the order keywords are compared. Each row reads its fields by number and
+// calls the command's handler; results of the handlers are not used.
+constexpr unsigned kIconSize32 = 32;  // field 6 of SETICON and SYSTRAY: 32 is the large icon
+
+const CommandRow kCommands[] = {
+    {"ACK", 3,
+     [](const MessageFields &f) {
+       LogDebug("client_do_ack:%0x,%0x\n", static_cast<unsigned>(f.U(1)), static_cast<unsigned>(f.S(2)));
+     }},
+    {"CREATE", 6,
+     [](const MessageFields &f) {
+       // The host frame was raised over the new window: its shape is applied again (unless the
+       // CREATE was dropped whole).
+       if (OnCreate(f.U(1), f.U(2), f.U(3), f.U(4), f.U(5))) ReapplyShape();
+     }},
+    {"DESTROY", 4, [](const MessageFields &f) { OnDestroy(f.U(1), f.U(2), f.U(3)); }},
+    {"SHOWWINDOW", 4, [](const MessageFields &f) { OnShowWindow(f.U(1), f.U(2), f.U(3)); }},
+    {"DESTROYGRP", 4, [](const MessageFields &f) { OnDestroyGroup(f.U(1), f.U(2), f.U(3)); }},
+    {"HELLO", 3,
+     [](const MessageFields &f) {
+       // Version 3 agents want the host frame whole, without caption, whatever the setting says.
+       if (f.U(2) == 3) SetDisplayMode(DisplayMode::kNoCaption);
+       OnHello();
+     }},
+    {"SETICON", 8,
+     [](const MessageFields &f) { OnSetIcon(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
+    {"SYNCBEGIN", 1, nullptr},
+    {"SYNCEND", 1, nullptr},
+    {"TITLE", 5, [](const MessageFields &f) { OnTitle(f.U(1), f.U(2), f.Text(3), f.S(4)); }},
+    {"ZCHANGE", 5, nullptr},  // the z-order is the remote session's own: nothing to do
+    {"SYSTRAY", 8,
+     [](const MessageFields &f) { OnSysTray(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
+    {"UPDATERGN", 3, [](const MessageFields &f) { OnUpdateRgn(f.Text(2)); }},
+    {"HEARTBEAT", 1, nullptr},
+};
+
+// Largest message collected: the largest legitimate message is an incompressible 4 MiB payload in
+// base64 (about 5.6 MiB) with its fields. A longer one is skipped whole.
+constexpr UINT32 kMaxMessageSize = 8u * 1024 * 1024;
 
 // A buffer up to this size is always kept for the next message.
 constexpr size_t kKeptBufferSize = 64 * 1024;
@@ -24,42 +68,6 @@ FieldScan g_scan;
 UINT32 g_skipped = 0;
 bool g_skipping = false;
 
-struct CommandInfo {
-  const char *keyword;
-  Command command;
-  unsigned minFields;  // the keyword included
-};
-
-// In the order keywords are compared.
-const CommandInfo kCommands[] = {
-    {"ACK", Command::kAck, 3},
-    {"CREATE", Command::kCreate, 6},
-    {"DESTROY", Command::kDestroy, 4},
-    {"SHOWWINDOW", Command::kShowWindow, 4},
-    {"DESTROYGRP", Command::kDestroyGroup, 4},
-    {"HELLO", Command::kHello, 3},
-    {"SETICON", Command::kSetIcon, 8},
-    {"SYNCBEGIN", Command::kSyncBegin, 1},
-    {"SYNCEND", Command::kSyncEnd, 1},
-    {"TITLE", Command::kTitle, 5},
-    {"ZCHANGE", Command::kZChange, 5},
-    {"SYSTRAY", Command::kSysTray, 8},
-    {"UPDATERGN", Command::kUpdateRgn, 3},
-    {"HEARTBEAT", Command::kHeartbeat, 1},
-};
-
-// Base-0 conversions exactly as the C runtime does them; the field is copied so that conversion
-// stops at its end.
-UINT32 Unsigned(std::string_view field) {
-  std::string text(field);
-  return static_cast<UINT32>(strtoul(text.c_str(), nullptr, 0));
-}
-
-INT32 Signed(std::string_view field) {
-  std::string text(field);
-  return static_cast<INT32>(strtol(text.c_str(), nullptr, 0));
-}
-
 // Drops what was collected of the current message and skips the rest of it as it arrives.
 void SkipMessage(size_t have, UINT32 length, UINT32 totalLength) {
   std::string().swap(g_accumulator);
@@ -68,11 +76,24 @@ void SkipMessage(size_t have, UINT32 length, UINT32 totalLength) {
   g_skipped = g_skipping ? static_cast<UINT32>(seen) : 0;
 }
 
-void Dispatch(std::string &message, const FieldScan &scan) {
-  LogDebug("%s", message.c_str());
+// Acts on one whole message. A handler that cannot obtain memory throws std::bad_alloc: the rest
+// of that command is dropped here, with one log line, as everywhere in the add-in.
+void Dispatch(std::string_view message, const FieldScan &scan) {
+  LogDebug("%.*s", static_cast<int>(message.size()), message.data());
   LogDebug("\n\n");
-  DecodedMessage decoded = DecodeMessage(message, scan);
-  RouteMessage(decoded);
+  const MessageFields fields(message, scan);
+  const CommandRow *row = FindCommand(fields.Text(0));
+  if (!row) return;
+  if (fields.Count() < row->fieldsNeeded) {
+    LogDebug("Message %s has %u fields, %u needed: dropped\n", row->keyword, fields.Count(), row->fieldsNeeded);
+    return;
+  }
+  if (!row->act) return;
+  try {
+    row->act(fields);
+  } catch (const std::bad_alloc &) {
+    LogDebug("Memory cannot be obtained for %s: the rest of it is dropped\n", row->keyword);
+  }
 }
 
 }  // namespace
@@ -96,101 +117,21 @@ std::string_view FieldScan::Field(std::string_view message, unsigned i) const {
   return message.substr(start, end - start);
 }
 
-DecodedMessage DecodeMessage(std::string_view message, FieldScan scan) {
-  DecodedMessage d;
-  scan.Continue(message);  // whatever the collector has not searched yet
-  const unsigned fieldCount = scan.FieldCount();
-  const auto f = [&](unsigned i) { return scan.Field(message, i); };
-  const std::string_view keyword = f(0);
-  const CommandInfo *info = nullptr;
-  for (const CommandInfo &c : kCommands) {
-    if (keyword == c.keyword) {
-      info = &c;
-      break;
-    }
-  }
-  if (!info) return d;
-  if (fieldCount < info->minFields) {
-    LogDebug("Message %s has %u fields, %u needed: dropped\n", info->keyword, fieldCount, info->minFields);
-    return d;
-  }
-  d.command = info->command;
-  switch (d.command) {
-    case Command::kAck:
-      d.u[0] = Unsigned(f(1));
-      d.s = Signed(f(2));
-      break;
-    case Command::kCreate:
-      for (int i = 0; i < 5; ++i) d.u[i] = Unsigned(f(1 + i));
-      break;
-    case Command::kDestroy:
-    case Command::kShowWindow:
-    case Command::kDestroyGroup:
-      for (int i = 0; i < 3; ++i) d.u[i] = Unsigned(f(1 + i));
-      break;
-    case Command::kHello:
-      d.u[0] = Unsigned(f(2));
-      break;
-    case Command::kSetIcon:
-    case Command::kSysTray:
-      d.u[0] = Unsigned(f(1));
-      d.u[1] = Unsigned(f(2));
-      d.s = Signed(f(3));
-      d.large = Signed(f(6)) == 32;
-      d.text = f(7);
-      break;
-    case Command::kTitle:
-      d.u[0] = Unsigned(f(1));
-      d.u[1] = Unsigned(f(2));
-      d.text = f(3);
-      d.s = Signed(f(4));
-      break;
-    case Command::kUpdateRgn:
-      d.u[0] = Unsigned(f(1));
-      d.text = f(2);
-      break;
-    default:
-      break;
-  }
-  return d;
+// The field is copied so that conversion stops at its end.
+UINT32 MessageFields::U(unsigned i) const {
+  const std::string text(Text(i));
+  return static_cast<UINT32>(strtoul(text.c_str(), nullptr, 0));
 }
 
-void RouteMessage(const DecodedMessage &d) {
-  switch (d.command) {
-    case Command::kAck:
-      LogDebug("client_do_ack:%0x,%0x\n", static_cast<unsigned>(d.u[0]), static_cast<unsigned>(d.s));
-      break;
-    case Command::kCreate:
-      OnCreate(d.u[0], d.u[1], d.u[2], d.u[3], d.u[4]);
-      break;
-    case Command::kDestroy:
-      OnDestroy(d.u[0], d.u[1], d.u[2]);
-      break;
-    case Command::kShowWindow:
-      OnShowWindow(d.u[0], d.u[1], d.u[2]);
-      break;
-    case Command::kDestroyGroup:
-      OnDestroyGroup(d.u[0], d.u[1], d.u[2]);
-      break;
-    case Command::kHello:
-      if (d.u[0] == 3) SetDisplayMode(1);
-      OnHello();
-      break;
-    case Command::kSetIcon:
-      OnSetIcon(d.u[0], d.u[1], d.s, d.large, d.text);
-      break;
-    case Command::kTitle:
-      OnTitle(d.u[0], d.u[1], std::string(d.text).c_str(), d.s);
-      break;
-    case Command::kSysTray:
-      OnSysTray(d.u[0], d.u[1], d.s, d.large, d.text);
-      break;
-    case Command::kUpdateRgn:
-      OnUpdateRgn(d.text);
-      break;
-    default:  // unknown, SYNCBEGIN, SYNCEND, ZCHANGE, HEARTBEAT: nothing to do
-      break;
-  }
+INT32 MessageFields::S(unsigned i) const {
+  const std::string text(Text(i));
+  return static_cast<INT32>(strtol(text.c_str(), nullptr, 0));
+}
+
+const CommandRow *FindCommand(std::string_view keyword) {
+  for (const CommandRow &row : kCommands)
+    if (keyword == row.keyword) return &row;
+  return nullptr;
 }
 
 void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
@@ -228,7 +169,7 @@ void OnChannelData(const void *data, UINT32 length, UINT32 totalLength) {
   if (g_accumulator.size() < totalLength) return;
   std::string message;
   message.swap(g_accumulator);
-  Dispatch(message, g_scan);  // decoding takes its own copy; the next message starts anew
+  Dispatch(message, g_scan);  // the next message starts anew in g_accumulator
   // Keep the buffer for the next message, which gives a large one back unless it is as large.
   if (g_accumulator.empty()) {
     message.clear();

@@ -1,45 +1,17 @@
-// Incoming messages: chunks reassembled into whole messages, split into fields, converted and
-// routed by keyword to the command handlers.
+// Incoming messages: chunks reassembled into whole messages, split into fields, and acted on by
+// the row of the command table that the keyword names (dispatch.cpp).
 #pragma once
 
 #include <windows.h>
 
-#include <string>
 #include <string_view>
 
 // The channel's data handler: one call per received chunk.
 void OnChannelData(const void *data, UINT32 length, UINT32 totalLength);
 
-// Library unload: drops a message still being collected.
+// The channel (re)connected or terminated, or the library is unloaded: drops a message still
+// being collected, so the next chunk starts a new one.
 void ResetMessageAssembly();
-
-enum class Command {
-  kNone,  // unrecognised keyword, or too few fields for the command
-  kAck,
-  kCreate,
-  kDestroy,
-  kShowWindow,
-  kDestroyGroup,
-  kHello,
-  kSetIcon,
-  kSyncBegin,
-  kSyncEnd,
-  kTitle,
-  kZChange,
-  kSysTray,
-  kUpdateRgn,
-  kHeartbeat,
-};
-
-// One message, decoded: the command, its numeric values in the order the handler takes them, and
-// the text field where the command has one.
-struct DecodedMessage {
-  Command command = Command::kNone;
-  UINT32 u[5] = {};  // unsigned values in handler order
-  INT32 s = 0;       // the signed value (ACK field 2, SETICON/SYSTRAY part kind, TITLE field 4)
-  bool large = false;  // SETICON/SYSTRAY: field 6 equals 32
-  std::string_view text;  // points into the message
-};
 
 // Where the first fields of a message end. Fields are split at commas, the last one running to
 // the end of the message; no command reads past its eighth field or counts more than eight, so the
@@ -60,7 +32,32 @@ struct FieldScan {
   size_t searched = 0;  // bytes of the message searched
 };
 
-// Decodes a message; scan, when given, holds the search already made of (part of) it.
-DecodedMessage DecodeMessage(std::string_view message, FieldScan scan = {});
-// Calls the handler of a decoded message.
-void RouteMessage(const DecodedMessage &message);
+// The fields of one whole message, converted as the command table asks: numbers with strtoul
+// (U) or strtol (S) in base 0, exactly as the C runtime converts them; text as it stands.
+class MessageFields {
+ public:
+  MessageFields(std::string_view message, const FieldScan &scan) : m_message(message), m_scan(scan) {
+    m_scan.Continue(message);  // whatever the collector has not searched yet
+  }
+  explicit MessageFields(std::string_view message) : MessageFields(message, FieldScan()) {}
+
+  unsigned Count() const { return m_scan.FieldCount(); }
+  std::string_view Text(unsigned i) const { return m_scan.Field(m_message, i); }
+  UINT32 U(unsigned i) const;
+  INT32 S(unsigned i) const;
+
+ private:
+  std::string_view m_message;
+  FieldScan m_scan;
+};
+
+// One row of the command table: the keyword, the fields the command needs (keyword included), and
+// what it does with them (null: nothing).
+struct CommandRow {
+  const char *keyword;
+  unsigned fieldsNeeded;
+  void (*act)(const MessageFields &fields);
+};
+
+// The row whose keyword is exactly field 0 (same length, same bytes), or null.
+const CommandRow *FindCommand(std::string_view keyword);

@@ -1,9 +1,7 @@
-// Session start: HELLO takes the host frame window over.
+// HELLO: the session start that takes the host frame window over.
 #pragma once
 
-#include <windows.h>
-
-// Null until the first session start has found it; then kept for the life of the process.
-HWND GetHostFrameWindow();
-
-// HELLO itself is declared with the other command handlers (protocol/handlers.h).
+// Empties the registry and the accumulated shape, finds the host frame window (once), registers
+// the session placeholder under id 0 and restyles, places and shows the frame as the display mode
+// says. 0 when no host frame window was found, else 1.
+int OnHello();

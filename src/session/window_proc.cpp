@@ -2,14 +2,15 @@
 #include "session/window_proc.h"
 
 #include "appearance/tray.h"
-#include "channel/debug_log.h"
 #include "channel/write_queue.h"
+#include "common/debug_log.h"
+#include "common/host_frame.h"
+#include "common/host_interface.h"
 #include "mirror/window_data.h"
-#include "session/hello.h"
-#include "session/host_messages.h"
 
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <unordered_map>
 
 namespace {
@@ -51,7 +52,8 @@ LRESULT OnFocus(HWND hwnd) {
   return 1;
 }
 
-LRESULT OnDestroy(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+// WM_DESTROY: the host frame is told of another local window, which stays active in its place.
+LRESULT OnLocalWindowDestroyed(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   LogDebug("Received WM_DESTROY\n");
   for (const auto &entry : GetWindowRegistry()) {
     const HWND other = entry.second->m_hWnd;
@@ -76,22 +78,61 @@ LRESULT OnSystemMenuRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   return 1;
 }
 
+// Whether text points at committed memory of this process that may be read and written and holds
+// a zero within maxLength bytes, all without leaving that memory. The sender of a window message
+// chooses its lParam: the address is checked before anything is read or written through it.
+bool IsWritableText(const char *text, size_t maxLength) {
+  if (!text) return false;
+  constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  const char *at = text;
+  for (size_t checked = 0; checked < maxLength;) {
+    MEMORY_BASIC_INFORMATION info = {};
+    if (VirtualQuery(at, &info, sizeof info) != sizeof info) return false;
+    if (info.State != MEM_COMMIT || (info.Protect & PAGE_GUARD) || !(info.Protect & kWritable)) return false;
+    const uintptr_t regionEnd = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    const size_t inRegion = static_cast<size_t>(regionEnd - reinterpret_cast<uintptr_t>(at));
+    const size_t span = inRegion < maxLength - checked ? inRegion : maxLength - checked;
+    if (memchr(at, 0, span)) return true;
+    checked += span;
+    at += span;
+  }
+  return false;
+}
+
 LRESULT OnStartProgramRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   // The request carries an address in this process: only a window of this process may make it,
   // since any program on the desktop can send a window message.
   DWORD processId = 0;
   if (!GetWindowThreadProcessId(reinterpret_cast<HWND>(wParam), &processId) || processId != GetCurrentProcessId())
     return DefWindowProcA(hwnd, WM_USER_START_PROG_REQ, wParam, lParam);
+  char *program = reinterpret_cast<char *>(lParam);
+  // The sender also chooses lParam, and any window of this process can be named in wParam.
+  if (!IsWritableText(program, kMaxProgramText)) {
+    LogDebug("WM_USER_START_PROG_REQ without a writable program text: dropped\n");
+    return 0;
+  }
   LogDebug("Received WM_USER_START_PROG_REQ\n");
   PostMessageA(reinterpret_cast<HWND>(wParam), WM_USER_START_PROG_ACK, 0, 0);
-  char *program = reinterpret_cast<char *>(lParam);
-  if (program) {
-    const size_t length = strnlen(program, kMaxProgramText);
-    SendAgentMessage("StartProg", "%.*s", static_cast<int>(length), program);
-    program[0] = 0;  // the requester sees the request taken
-  }
+  SendAgentMessage("StartProg", "%s", program);
+  program[0] = 0;  // the requester sees the request taken
   SetForegroundWindow(GetHostFrameWindow());
   return 1;
+}
+
+// WM_CLOSE: the taskbar's "Close window", a thumbnail's close button, a task manager's "End task"
+// and the system menu's Close all arrive so. A mirrored window is closed by its application in the
+// remote session, which may ask the user first: the request goes to the agent, the host frame
+// comes forward, and the local window stays until the agent reports the window gone. No window of
+// this class is ever closed by the default handling.
+LRESULT OnCloseRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  UINT32 remoteWnd = 0;
+  const CWindowData *record = FindWindowDataByLocalWindow(hwnd, &remoteWnd);
+  if (!record || remoteWnd == 0 || !record->m_mirrorsRemoteWindow) return 0;
+  LogDebug("Received WM_CLOSE, forward it to server\n");
+  SendAgentMessage("WNDMSG", "0x%08lx,%u,%u,%u", Id(remoteWnd), static_cast<unsigned>(WM_CLOSE),
+                   static_cast<unsigned>(wParam), static_cast<unsigned>(lParam));
+  SetForegroundWindow(GetHostFrameWindow());
+  return 0;
 }
 
 LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
@@ -114,15 +155,22 @@ LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   try {
     switch (message) {
       case WM_DESTROY:
-        return OnDestroy(hwnd, wParam, lParam);
+        return OnLocalWindowDestroyed(hwnd, wParam, lParam);
+      case WM_NCDESTROY:
+        // The window is gone, whoever destroyed it: no record keeps its handle.
+        ForgetLocalWindow(hwnd);
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+      case WM_CLOSE:
+        return OnCloseRequest(hwnd, wParam, lParam);
       case WM_ACTIVATE:
       case WM_SETFOCUS:
         return OnFocus(hwnd);
       case WM_IME_CHAR:
+        // The character goes to whatever has the keyboard in the session: no window is named.
         SendAgentMessage("IME", "0x%08lx,%u", 0ul, static_cast<unsigned>(wParam & 0xFFFF));
         return 1;
       case WM_SYSMENU_REQUEST:
@@ -134,7 +182,8 @@ LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       default:
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
-  } catch (...) {
-    return 0;  // nothing may escape into the window manager
+  } catch (const std::bad_alloc &) {
+    LogDebug("Memory cannot be obtained for window message 0x%04X: dropped\n", message);
+    return 0;
   }
 }

@@ -1,10 +1,12 @@
 // The add-in as the client sees it: loading, registration, connect, termination, reconnect.
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 
 namespace quorvtest {
@@ -113,6 +115,33 @@ TEST_F(ChannelTest, ReconnectOpensAgainAndKeepsOneWriteLock) {
   client().Connect();
   EXPECT_EQ(3u, client().openCalls.size());
   EXPECT_TRUE(WriteLockExists());
+}
+
+// A message cut short by a dropped connection can never be completed: the first message of the
+// next connection (normally the greeting) is read on its own, after a reconnect or a termination.
+TEST_F(ChannelTest, AMessageCutByTheConnectionIsDroppedAtTheNextConnect) {
+  CreateHostFrame();
+  LoadAndConnect();
+  const std::string icon = testkit::Message({"SETICON", "1", "0x10", "1", "0", "0", "32", std::string(4000, 'Q')});
+  client().DeliverChunk(icon.data(), 1600, static_cast<UINT32>(icon.size()), CHANNEL_FLAG_FIRST);
+  client().Disconnect();
+  client().Connect();
+  TakeHostMessages();
+  Send("HELLO,7,3");
+  std::vector<HostMessage> posted = TakeHostMessages();
+  EXPECT_TRUE(std::any_of(posted.begin(), posted.end(),
+                          [](const HostMessage &m) { return m.message == WM_USER_PLACEHOLDER_WINDOW; }))
+      << "the session started";
+  EXPECT_TRUE(IsWindowVisible(host())) << "version 3: the frame is shown without caption";
+
+  client().DeliverChunk(icon.data(), 1600, static_cast<UINT32>(icon.size()), CHANNEL_FLAG_FIRST);
+  client().Terminate();
+  client().Connect();
+  Send("HELLO,8,2");
+  posted = TakeHostMessages();
+  EXPECT_TRUE(std::any_of(posted.begin(), posted.end(),
+                          [](const HostMessage &m) { return m.message == WM_USER_PLACEHOLDER_WINDOW; }))
+      << "the session started again after a termination";
 }
 
 TEST_F(ChannelTest, DataBeforeConnectAndUnknownOpenEventsDoNothing) {

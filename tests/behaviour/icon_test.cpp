@@ -23,13 +23,7 @@ testkit::Image Pattern(int size, uint32_t seed) {
 class IconTest : public AddinTest {
  protected:
   // CREATE for a top-level remote window; its new local window.
-  HWND Mirror(uint32_t remoteWnd) {
-    const std::vector<HWND> before = LocalWindows();
-    Send("CREATE,1," + std::to_string(remoteWnd) + ",0,0,0");
-    for (HWND hwnd : LocalWindows())
-      if (std::find(before.begin(), before.end(), hwnd) == before.end()) return hwnd;
-    return nullptr;
-  }
+  HWND Mirror(uint32_t remoteWnd) { return SendForLocalWindow("CREATE,1," + std::to_string(remoteWnd) + ",0,0,0"); }
   void SendIcon(uint32_t remoteWnd, int size, const testkit::IconParts &parts, size_t pieceBytes = 4096) {
     for (const std::string &m : testkit::IconMessages("SETICON", 3, remoteWnd, size, parts, pieceBytes)) Send(m);
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -17,8 +18,6 @@ namespace {
 
 using testkit::Rect;
 
-constexpr UINT kWindowsChanged = WM_USER + 7;
-constexpr UINT kActiveWindow = WM_USER + 4;
 
 std::string Num(uint32_t value) { return HexId(value); }
 
@@ -37,11 +36,7 @@ class MirrorTest : public AddinTest {
 
   // CREATE; returns the local window it made, or null when it made none.
   HWND Create(uint32_t id, uint32_t group, uint32_t parent, uint32_t flags) {
-    const std::vector<HWND> before = LocalWindows();
-    Send(testkit::Message({"CREATE", "1", Num(id), Num(group), Num(parent), Num(flags)}));
-    const std::vector<HWND> made = NewLocalWindows(before);
-    EXPECT_LE(made.size(), 1u);
-    return made.empty() ? nullptr : made[0];
+    return SendForLocalWindow(testkit::Message({"CREATE", "1", Num(id), Num(group), Num(parent), Num(flags)}));
   }
   void Title(uint32_t id, const std::string &hex) { Send(testkit::Message({"TITLE", "1", Num(id), hex, "0"})); }
   void Title(uint32_t id, const std::u16string &text) { Title(id, testkit::HexTitle(text)); }
@@ -81,16 +76,16 @@ TEST_F(MirrorTest, CreateMakesAZeroSizePopupForATopLevelWindowAndRaisesTheHost) 
   // front of the local window without staying topmost, gets the foreground, and in display mode 0
   // is shown through the accumulated shape, which is still empty.
   const std::vector<HostMessage> posted = TakeHostMessages();
-  EXPECT_EQ(Count(posted, kWindowsChanged), 2);
+  EXPECT_EQ(Count(posted, WM_USER_WINDOWS_CHANGED), 2);
   for (const HostMessage &m : posted)
-    if (m.message == kWindowsChanged) {
+    if (m.message == WM_USER_WINDOWS_CHANGED) {
       EXPECT_TRUE(m.wParam == 0 && m.lParam == 0);
     }
   EXPECT_TRUE(Above(host(), window));
   EXPECT_FALSE(GetWindowLongA(host(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_EQ(GetForegroundWindow(), host());
   EXPECT_TRUE(IsWindowVisible(host()));
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
 
   // Only bit value 2 of the flags makes a tool window: hidden, without a taskbar button.
   uint32_t id = 0x100;
@@ -143,10 +138,10 @@ TEST_F(MirrorTest, RepeatedCreateReusesTheWindowAndAppliesTheNewFlagsAndIds) {
 TEST_F(MirrorTest, ARecordWithAParentHasNoWindowUntilItBecomesTopLevel) {
   EXPECT_EQ(Create(0x30, 1, 0x20, 0), nullptr);
   const std::vector<HostMessage> posted = TakeHostMessages();
-  EXPECT_EQ(Count(posted, kWindowsChanged), 2) << "the host is still told and reshaped";
+  EXPECT_EQ(Count(posted, WM_USER_WINDOWS_CHANGED), 2) << "the host is still told and reshaped";
   EXPECT_EQ(GetForegroundWindow(), host());
   EXPECT_TRUE(IsWindowVisible(host()));
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
 
   // The title goes to the record alone, and to the window made later, whole.
   const std::u16string title = u"\u03a9\u03bc\u03ad\u03b3\u03b1 \u5ba2\u6237\u7aef \U0001F600";
@@ -188,7 +183,7 @@ TEST_F(MirrorTest, DestroyRemovesOneRecordAndNamesAnotherWindowToTheHost) {
   ASSERT_TRUE(first && second);
   EXPECT_EQ(Create(0x30, 1, 0x10, 0), nullptr);
   Send(testkit::Message({"UPDATERGN", "1", testkit::PackPayload(testkit::RegionData({{0, 0, 200, 100}}))}));
-  ASSERT_TRUE(WindowRegionIs(host(), {{0, 0, 200, 100}}));
+  ASSERT_EQ(RegionDifference(host(), {{0, 0, 200, 100}}), "");
   TakeHostMessages();
 
   Send("DESTROY,1,0x99,0");
@@ -199,7 +194,7 @@ TEST_F(MirrorTest, DestroyRemovesOneRecordAndNamesAnotherWindowToTheHost) {
   EXPECT_FALSE(IsWindow(second));
   std::vector<HostMessage> posted = TakeHostMessages();
   ASSERT_EQ(posted.size(), 1u);
-  EXPECT_EQ(posted[0].message, kActiveWindow);
+  EXPECT_EQ(posted[0].message, WM_USER_ACTIVE_WINDOW);
   EXPECT_EQ(posted[0].wParam, reinterpret_cast<WPARAM>(placeholder_)) << "the first other window: the placeholder";
   Send("DESTROY,1,0x20,0");
   EXPECT_TRUE(TakeHostMessages().empty()) << "gone is gone";
@@ -222,7 +217,7 @@ TEST_F(MirrorTest, DestroyRemovesOneRecordAndNamesAnotherWindowToTheHost) {
   Send("DESTROY,1,0x30,0");
   Send("DESTROY,1,0,0");
   EXPECT_TRUE(LocalWindows().empty());
-  EXPECT_TRUE(WindowRegionIs(host(), {{0, 0, 200, 100}}));
+  EXPECT_EQ(RegionDifference(host(), {{0, 0, 200, 100}}), "");
   EXPECT_TRUE(IsWindowVisible(host()));
 }
 
@@ -240,27 +235,27 @@ TEST_F(MirrorTest, DestroyGroupRemovesExactlyTheMatchedRecordsAndBlanksAnEmptied
   EXPECT_FALSE(IsWindow(a) || IsWindow(c) || IsWindow(d));
   EXPECT_TRUE(IsWindow(b));
   EXPECT_TRUE(IsWindow(placeholder_));
-  EXPECT_TRUE(WindowRegionIs(host(), shape)) << "records remain: the shape stays";
+  EXPECT_EQ(RegionDifference(host(), shape), "") << "records remain: the shape stays";
   Send("SHOWWINDOW,1,0x40,0");  // the record without window went too: see the blank host below
 
   // Group 0 is the placeholder's; the registry still holds group 6.
   Send("DESTROYGRP,1,0,0");
   EXPECT_FALSE(IsWindow(placeholder_));
-  EXPECT_TRUE(WindowRegionIs(host(), shape));
+  EXPECT_EQ(RegionDifference(host(), shape), "");
 
   // The last record goes: in display mode 0 the host gets an empty shape of its own and the
   // foreground; the accumulated shape is kept for the next update.
   SetForegroundWindow(b);
   Send("DESTROYGRP,1,6,0");
   EXPECT_TRUE(LocalWindows().empty());
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
   EXPECT_EQ(GetForegroundWindow(), host());
   Send("UPDATERGN,1,");
-  EXPECT_TRUE(WindowRegionIs(host(), shape));
+  EXPECT_EQ(RegionDifference(host(), shape), "");
 
   // A group no record carries, with the registry already empty, blanks the host all the same.
   Send("DESTROYGRP,1,0x1234,0");
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
 }
 
 TEST_F(MirrorTest, ShowWindowPassesTheCommandOnToTheLocalWindow) {
@@ -324,6 +319,59 @@ TEST_F(MirrorTest, TitleSetsTheDecodedUtf16Text) {
   Title(0x10, longTitle);
   EXPECT_EQ(WindowText(window), longTitle);
   EXPECT_EQ(WindowText(placeholder_), u"");
+}
+
+// Titles are cut to 4096 UTF-16 units, never between the two units of a surrogate pair.
+TEST_F(MirrorTest, LongTitlesAreCutWithoutSplittingASurrogatePair) {
+  const HWND window = Create(0x10, 1, 0, 0);
+  ASSERT_NE(window, nullptr);
+  std::u16string title;
+  for (int i = 0; i < 4096; ++i) title.push_back(static_cast<char16_t>(u'A' + i % 26));
+  Title(0x10, title);
+  EXPECT_EQ(WindowText(window).size(), 4096u) << "4096 units are kept whole";
+  Title(0x10, title + u"Z");
+  EXPECT_EQ(WindowText(window), title) << "the 4097th unit is cut";
+  std::u16string pair = title.substr(0, 4095) + u"😀" + u"tail";
+  Title(0x10, pair);
+  EXPECT_EQ(WindowText(window), title.substr(0, 4095)) << "a pair across the cut goes whole";
+  pair = title.substr(0, 4094) + u"😀" + u"tail";
+  Title(0x10, pair);
+  EXPECT_EQ(WindowText(window), title.substr(0, 4094) + u"😀") << "a pair before the cut stays";
+  // A title field of several megabytes costs nothing beyond its message.
+  Title(0x10, std::string(6 << 20, '0') + "0041");
+  EXPECT_EQ(WindowText(window), u"") << "zero units first: the empty title";
+}
+
+// A hostile agent cannot take the host's memory or its window quota: at most 4,096 records with a
+// local window and 65,536 records in all. A CREATE beyond either is dropped whole.
+using CapsTest = AddinTest;
+
+TEST_F(CapsTest, RecordsAndLocalWindowsAreCapped) {
+  ASSERT_NO_FATAL_FAILURE(LoadAndConnect());  // no session: nothing to raise, so it is quick
+  const auto create = [this](uint32_t id, uint32_t parent) {
+    Send("CREATE,1," + std::to_string(id) + ",1," + std::to_string(parent) + ",0");
+  };
+  for (uint32_t id = 1; id <= 4096; ++id) create(id, 0);
+  EXPECT_EQ(LocalWindows().size(), 4096u) << "the 4096th local window is made";
+  create(5000, 0);
+  EXPECT_EQ(LocalWindows().size(), 4096u) << "the 4097th is not";
+  create(1, 0);  // a window that exists is shown again, not made
+  EXPECT_EQ(LocalWindows().size(), 4096u);
+
+  for (uint32_t id = 10001; id <= 10000 + 65536 - 4096; ++id) create(id, 7);  // records without window
+  create(1, 7);  // a known id is no new record
+  Send("DESTROY,1,2,0");  // one window (and record) less
+  const std::vector<HWND> before = LocalWindows();
+  ASSERT_EQ(before.size(), 4095u);
+  create(5000, 7);  // the 65,536th record
+  create(5001, 7);  // one too many: dropped whole
+  create(5001, 0);  // still no record for it, and none may be made
+  EXPECT_EQ(NewLocalWindows(before).size(), 0u);
+  create(5000, 0);  // the 65,536th record may have the free window
+  EXPECT_EQ(NewLocalWindows(before).size(), 1u);
+  Send("DESTROY,1,3,0");
+  create(5001, 0);
+  EXPECT_EQ(NewLocalWindows(before).size(), 2u) << "room again for a record with a window";
 }
 
 TEST_F(MirrorTest, UnloadUnregistersTheClassSoAReloadedAddinCreatesWindows) {

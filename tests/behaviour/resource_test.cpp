@@ -10,6 +10,7 @@
 
 #include "session_generator.h"
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -18,7 +19,6 @@
 namespace quorvtest {
 namespace {
 
-constexpr UINT kTrayMessage = WM_USER + 14;
 
 struct Counts {
   std::vector<size_t> values;
@@ -70,10 +70,10 @@ class ResourceTest : public AddinTest {
         SendMessageA(target, WM_ACTIVATE, WA_CLICKACTIVE, 0);
         break;
       case 1:
-        SendMessageA(target, 0x0313, 0, MAKELPARAM(200, 300));
+        SendMessageA(target, WM_SYSMENU_REQUEST, 0, MAKELPARAM(200, 300));
         break;
       case 2:
-        SendMessageA(target, kTrayMessage, random.Below(6), WM_LBUTTONUP);
+        SendMessageA(target, WM_TRAYMESSAGE, random.Below(6), WM_LBUTTONUP);
         break;
       default:
         SendMessageA(target, WM_IME_CHAR, 0x4E2D, 0);
@@ -189,14 +189,14 @@ TEST_F(ResourceTest, ShapesThatWouldMultiplyAreRefused) {
   EXPECT_EQ(shapeBytes(), 32u + 4000 * 16) << "the crossing strips were combined in";
   // The same strips sent again cancel the first change: the shape is empty and combining works.
   Send(testkit::Message({"UPDATERGN", "3", testkit::PackPayload(testkit::RegionData(across))}));
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
   // One change that crosses itself is refused as well.
   both.insert(both.end(), across.begin(), across.begin() + 1000);
   both.insert(both.end(), down.begin(), down.begin() + 1000);
   Send(testkit::Message({"UPDATERGN", "4", testkit::PackPayload(testkit::RegionData(both))}));
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
   Send(testkit::Message({"UPDATERGN", "5", testkit::PackPayload(testkit::RegionData({{10, 10, 300, 200}}))}));
-  EXPECT_TRUE(WindowRegionIs(host(), {{10, 10, 300, 200}}));
+  EXPECT_EQ(RegionDifference(host(), {{10, 10, 300, 200}}), "");
 }
 
 // Found by the random session: a record waiting for its icon outlived its proxy window, and the

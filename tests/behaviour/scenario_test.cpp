@@ -7,15 +7,13 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 namespace quorvtest {
 namespace {
 
 using testkit::Rect;
 
-constexpr UINT kActiveWindow = WM_USER + 4;
-constexpr UINT kWindowsChanged = WM_USER + 7;
-constexpr UINT kPlaceholderWindow = WM_USER + 8;
 
 class ScenarioTest : public AddinTest {
  protected:
@@ -45,16 +43,10 @@ class ScenarioTest : public AddinTest {
     for (const HostMessage &m : TakeHostMessages()) {
       EXPECT_EQ(m.hwnd, host());
       EXPECT_EQ(m.lParam, 0);
-      if (m.message == kActiveWindow && activated.count(reinterpret_cast<HWND>(m.wParam))) continue;
+      if (m.message == WM_USER_ACTIVE_WINDOW && activated.count(reinterpret_cast<HWND>(m.wParam))) continue;
       rest.push_back({m.message, m.wParam});
     }
     return rest;
-  }
-  HWND CreateWindowFor(const std::string &message) {
-    const std::vector<HWND> before = LocalWindows();
-    Send(message);
-    const std::vector<HWND> made = NewLocalWindows(before);
-    return made.size() == 1 ? made[0] : nullptr;
   }
 
   std::vector<std::string> all_;
@@ -72,19 +64,19 @@ TEST_F(ScenarioTest, AWholeSessionLeavesTheDesktopAsTheAgentDescribedIt) {
   const std::vector<HWND> first = LocalWindows();
   ASSERT_EQ(first.size(), 1u);
   const HWND placeholder = first[0];
-  EXPECT_EQ(Posted({placeholder}), (Posts{{kPlaceholderWindow, reinterpret_cast<WPARAM>(placeholder)}}));
+  EXPECT_EQ(Posted({placeholder}), (Posts{{WM_USER_PLACEHOLDER_WINDOW, reinterpret_cast<WPARAM>(placeholder)}}));
   EXPECT_EQ(Sent({0}), Texts{});
   Send("SYNCBEGIN");
 
   // Four remote windows: an editor, its tool palette, a dialog it owns, and a second application.
-  const HWND editor = CreateWindowFor("CREATE,2,0x1001,0x10,0,0");
-  const HWND palette = CreateWindowFor("CREATE,3,0x1002,0x10,0,2");
-  const HWND dialog = CreateWindowFor("CREATE,4,0x1003,0x10,0x1001,1");
-  const HWND mail = CreateWindowFor("CREATE,5,0x2001,0x20,0,0");
+  const HWND editor = SendForLocalWindow("CREATE,2,0x1001,0x10,0,0");
+  const HWND palette = SendForLocalWindow("CREATE,3,0x1002,0x10,0,2");
+  const HWND dialog = SendForLocalWindow("CREATE,4,0x1003,0x10,0x1001,1");
+  const HWND mail = SendForLocalWindow("CREATE,5,0x2001,0x20,0,0");
   ASSERT_TRUE(editor && palette && mail);
   EXPECT_EQ(dialog, nullptr) << "an owned window has no local window";
   const std::set<HWND> shown = {editor, palette, mail, placeholder};
-  EXPECT_EQ(Posted(shown), Posts(8, {kWindowsChanged, 0}));
+  EXPECT_EQ(Posted(shown), Posts(8, {WM_USER_WINDOWS_CHANGED, 0}));
   EXPECT_EQ(Sent({0x1001, 0x1002, 0x2001, 0}), Texts{});
   Send("SYNCEND");
   Send("ZCHANGE,6,0x1001,0x2001,0,0");
@@ -102,7 +94,7 @@ TEST_F(ScenarioTest, AWholeSessionLeavesTheDesktopAsTheAgentDescribedIt) {
   const Rect editorRect{0, 0, 400, 300}, mailRect{500, 100, 900, 400}, paletteRect{400, 0, 450, 60};
   Send(Shape({editorRect, mailRect}));
   Send(Shape({paletteRect}));
-  EXPECT_EQ(Posted(), Posts(2, {kWindowsChanged, 0}));
+  EXPECT_EQ(Posted(), Posts(2, {WM_USER_WINDOWS_CHANGED, 0}));
   EXPECT_TRUE(IsWindowVisible(host())) << "the first shape shows the host";
   EXPECT_EQ(Sent(), Texts{});
 
@@ -114,11 +106,11 @@ TEST_F(ScenarioTest, AWholeSessionLeavesTheDesktopAsTheAgentDescribedIt) {
   SendMessageA(editor, WM_ACTIVATE, WA_ACTIVE, 0);
   SendMessageA(editor, WM_SETFOCUS, 0, 0);
   SendMessageA(mail, WM_ACTIVATE, WA_CLICKACTIVE, 0);
-  SendMessageA(mail, 0x0313, 0, MAKELPARAM(1200, 1000));
+  SendMessageA(mail, WM_SYSMENU_REQUEST, 0, MAKELPARAM(1200, 1000));
   EXPECT_EQ(Sent(), (Texts{"FOCUS,0x00001001", "FOCUS,0x00002001",
                            "WNDMSG,0x00002001,787,0," + std::to_string(MAKELPARAM(1200, 1000))}));
-  EXPECT_EQ(Posted(), (Posts{{kActiveWindow, reinterpret_cast<WPARAM>(editor)},
-                             {kActiveWindow, reinterpret_cast<WPARAM>(mail)}}));
+  EXPECT_EQ(Posted(), (Posts{{WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(editor)},
+                             {WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(mail)}}));
   EXPECT_EQ(GetForegroundWindow(), host());
 
   // The palette is shown, the mail window hidden; the editor closes and its shape goes.
@@ -128,11 +120,11 @@ TEST_F(ScenarioTest, AWholeSessionLeavesTheDesktopAsTheAgentDescribedIt) {
   Posted({palette});
   Send("DESTROY,10,0x1001,0");
   Send(Shape({editorRect}));
-  EXPECT_EQ(Posted(), (Posts{{kActiveWindow, reinterpret_cast<WPARAM>(placeholder)}, {kWindowsChanged, 0}}));
+  EXPECT_EQ(Posted(), (Posts{{WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(placeholder)}, {WM_USER_WINDOWS_CHANGED, 0}}));
 
   // The editor's application ends: its group goes, palette and dialog with it.
   Send("DESTROYGRP,11,0x10,0");
-  EXPECT_EQ(Posted(), (Posts{{kActiveWindow, reinterpret_cast<WPARAM>(placeholder)}}));
+  EXPECT_EQ(Posted(), (Posts{{WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(placeholder)}}));
   EXPECT_EQ(Sent(), Texts{});
 
   // The desktop now: the placeholder and the hidden mail window.
@@ -186,7 +178,7 @@ TEST_F(ScenarioTest, AWholeSessionLeavesTheDesktopAsTheAgentDescribedIt) {
   Send("DESTROYGRP,12,0x20,0");
   Send("DESTROYGRP,13,0,0");
   EXPECT_TRUE(LocalWindows().empty());
-  EXPECT_TRUE(WindowRegionIs(host(), {}));
+  EXPECT_EQ(RegionDifference(host(), {}), "");
   EXPECT_EQ(GetForegroundWindow(), host());
 }
 

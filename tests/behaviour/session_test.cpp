@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -14,7 +15,6 @@
 namespace quorvtest {
 namespace {
 
-constexpr UINT kPlaceholderWindow = WM_USER + 8;
 constexpr char kRegistryPath[] = "SOFTWARE\\quorv\\tamberlyn\\Client";
 
 struct HostState {
@@ -47,7 +47,7 @@ class SessionTest : public AddinTest {
   std::vector<HWND> PostedPlaceholders(HWND to = nullptr) {
     std::vector<HWND> windows;
     for (const HostMessage &m : TakeHostMessages())
-      if (m.message == kPlaceholderWindow && (!to || m.hwnd == to)) {
+      if (m.message == WM_USER_PLACEHOLDER_WINDOW && (!to || m.hwnd == to)) {
         EXPECT_EQ(m.lParam, 0);
         windows.push_back(reinterpret_cast<HWND>(m.wParam));
       }
@@ -94,7 +94,10 @@ TEST_F(SessionTest, ModeZeroStripsTheHostAndKeepsItHidden) {
 }
 
 TEST_F(SessionTest, TheRegistryModeDecidesCaptionTaskbarButtonAndVisibility) {
-  // Each load reads the display mode afresh.
+  // Each load reads the display mode afresh. The key without the value means mode 1.
+  SetRegistryDisplayMode(kRegistryPath, -1);
+  ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
+  NextHost();
   SetRegistryDisplayMode(kRegistryPath, 1);
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
   NextHost();
@@ -106,11 +109,6 @@ TEST_F(SessionTest, TheRegistryModeDecidesCaptionTaskbarButtonAndVisibility) {
   NextHost();
   SetRegistryDisplayMode(kRegistryPath, 0);
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({false, false, true}));
-}
-
-TEST_F(SessionTest, AKeyWithoutTheValueMeansModeOne) {
-  SetRegistryDisplayMode(kRegistryPath, -1);
-  ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}));
 }
 
 TEST_F(SessionTest, AVersionThreeAgentSwitchesToModeOneForGood) {

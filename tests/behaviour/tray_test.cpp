@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -14,7 +15,6 @@ namespace quorvtest {
 namespace {
 
 constexpr UINT kNifMessage = 1, kNifIcon = 2, kNifTip = 4;
-constexpr UINT kTrayMessage = WM_USER + 14;
 
 testkit::NotifyRecord Record(char charType, uint32_t message, uint32_t uID, uint32_t flags, uint32_t callback = 0,
                              uint32_t icon = 0, const char16_t *tip = u"") {
@@ -70,7 +70,7 @@ class TrayTest : public AddinTest {
 #ifndef _WIN32
     EXPECT_TRUE(winsim::ClickNotifyIcon(proxy, uID, mouseMessage));
 #else
-    SendMessageA(proxy, kTrayMessage, uID, mouseMessage);
+    SendMessageA(proxy, WM_TRAYMESSAGE, uID, mouseMessage);
 #endif
     const std::vector<std::string> sent = TakeSent();
     if (sent.size() != 2 || sent[0].rfind("SETCURSORPOS,", 0) != 0 || sent[1].rfind("WNDMSG,", 0) != 0)
@@ -102,7 +102,7 @@ TEST_F(TrayTest, RecordsWithoutIconReachTheShellThroughOneProxyWindow) {
   ASSERT_EQ(icons.size(), 2u);
   for (const winsim::NotifyIconEntry &icon : icons) {
     EXPECT_EQ(icon.hWnd, proxy);
-    EXPECT_EQ(icon.uCallbackMessage, kTrayMessage);
+    EXPECT_EQ(icon.uCallbackMessage, WM_TRAYMESSAGE);
     EXPECT_EQ(icon.hIcon, nullptr);
   }
   EXPECT_EQ(icons[0].tip, u"Remote clock, later");
@@ -115,6 +115,25 @@ TEST_F(TrayTest, RecordsWithoutIconReachTheShellThroughOneProxyWindow) {
 #ifndef _WIN32
   EXPECT_EQ(winsim::NotifyIcons().size(), 1u);
 #endif
+}
+
+// The balloon icon of a record is a handle of the remote session: it never reaches the shell.
+TEST_F(TrayTest, ABalloonIconHandleIsNotPassedOn) {
+  for (char charType : {'W', 'A'}) {
+    std::string bytes = testkit::NotifyRecordBytes(Record(charType, 0, 9, kNifTip, 0, 0, u"balloon"));
+    const size_t balloonIcon = 5 + (charType == 'W' ? 952 : 504);  // after CharType and dwMessage
+    ASSERT_EQ(bytes.size(), balloonIcon + 4);
+    bytes.replace(balloonIcon, 4, "\x44\x33\x22\x11");
+    SendBytes(bytes);
+#ifndef _WIN32
+    const std::vector<winsim::NotifyIconEntry> icons = winsim::NotifyIcons();
+    ASSERT_EQ(icons.size(), 1u) << charType;
+    EXPECT_EQ(icons[0].hBalloonIcon, nullptr) << charType;
+    EXPECT_EQ(icons[0].tip, u"balloon");
+#endif
+    SendRecord(Record(charType, 2, 9, 0));
+  }
+  EXPECT_EQ(ShellCalls(), 4);
 }
 
 TEST_F(TrayTest, IconPartsCompleteTheWaitingRecord) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "common/host_interface.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -15,11 +16,6 @@
 namespace quorvtest {
 namespace {
 
-constexpr UINT kActiveWindow = WM_USER + 4;
-constexpr UINT kStartProgramRequest = WM_USER + 5;
-constexpr UINT kStartProgramAck = WM_USER + 6;
-constexpr UINT kTrayMessage = WM_USER + 14;
-constexpr UINT kSystemMenuRequest = 0x0313;
 
 std::vector<HostMessage> g_requesterMessages;
 
@@ -46,7 +42,7 @@ class WindowProcTest : public AddinTest {
   std::vector<HWND> ActiveWindowPosts() {
     std::vector<HWND> named;
     for (const HostMessage &m : TakeHostMessages())
-      if (m.message == kActiveWindow) {
+      if (m.message == WM_USER_ACTIVE_WINDOW) {
         EXPECT_EQ(m.lParam, 0);
         named.push_back(reinterpret_cast<HWND>(m.wParam));
       }
@@ -115,17 +111,71 @@ TEST_F(WindowProcTest, TheDebounceComparesSignedSecondsAndFollowsABackwardClock)
 #endif
 
 TEST_F(WindowProcTest, TheSystemMenuRequestIsForwardedAndTheHostBroughtForward) {
-  EXPECT_EQ(SendMessageA(window_, kSystemMenuRequest, 7, static_cast<LPARAM>(-5)), 1);
-  EXPECT_EQ(SendMessageA(placeholder_, kSystemMenuRequest, 0, MAKELPARAM(300, 400)), 1);
+  EXPECT_EQ(SendMessageA(window_, WM_SYSMENU_REQUEST, 7, static_cast<LPARAM>(-5)), 1);
+  EXPECT_EQ(SendMessageA(placeholder_, WM_SYSMENU_REQUEST, 0, MAKELPARAM(300, 400)), 1);
   EXPECT_EQ(TakeSentPayloads(), (Sent{"WNDMSG,0x00000010,787,7,4294967291",
                                       "WNDMSG,0x00000000,787,0," + std::to_string(MAKELPARAM(300, 400))}));
   EXPECT_EQ(GetForegroundWindow(), host());
 #ifndef _WIN32
   // Wine's default handling of this message opens the system menu; on winsim it is a no-op.
   const HWND stray = CreateStrayLocalWindow();
-  EXPECT_EQ(SendMessageA(stray, kSystemMenuRequest, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(stray, WM_SYSMENU_REQUEST, 0, 0), 0);
   EXPECT_TRUE(TakeSentPayloads().empty());
 #endif
+}
+
+// Closing from the taskbar, a thumbnail or a task manager: the remote application is asked (it may
+// want to ask "save changes?"), and the local window stays until the agent's DESTROY.
+TEST_F(WindowProcTest, CloseRequestsGoToTheAgentAndTheWindowStays) {
+  SetForegroundWindow(window_);
+  TakeSent();
+  EXPECT_EQ(SendMessageA(window_, WM_CLOSE, 0, 0), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,16,0,0"});
+  EXPECT_TRUE(IsWindow(window_));
+  EXPECT_EQ(GetForegroundWindow(), host());
+  EXPECT_EQ(SendMessageA(window_, WM_CLOSE, 3, static_cast<LPARAM>(-2)), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,16,3,4294967294"}) << "wParam and lParam as received";
+  // The system menu's Close becomes WM_CLOSE in the default handling.
+  EXPECT_EQ(SendMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,16,0,0"});
+  EXPECT_TRUE(IsWindow(window_));
+  Send("DESTROY,1,0x10,0");
+  EXPECT_FALSE(IsWindow(window_));
+
+  // The placeholder, a notification proxy and a window with no record swallow it.
+  Send(testkit::Message({"SYSTRAY", "1", "0x700", "-1", "0", "0", "16",
+                         testkit::PackPayload(testkit::NotifyRecordBytes(testkit::NotifyRecord{}))}));
+  const std::vector<HWND> proxies = NewLocalWindows({placeholder_});
+  ASSERT_EQ(proxies.size(), 1u);
+  const HWND stray = CreateStrayLocalWindow();
+  TakeSent();
+  for (HWND other : {placeholder_, proxies[0], stray}) {
+    EXPECT_EQ(SendMessageA(other, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(other, WM_SYSCOMMAND, SC_CLOSE, 0), 0);
+    EXPECT_TRUE(IsWindow(other));
+  }
+  EXPECT_TRUE(TakeSentPayloads().empty());
+  // Once CREATE announces the proxy's owner as a window of its own, it is closed like any other.
+  Send("CREATE,1,0x700,1,0,0");
+  EXPECT_EQ(SendMessageA(proxies[0], WM_CLOSE, 0, 0), 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000700,16,0,0"});
+}
+
+// A local window destroyed by someone else leaves no dead handle behind: the next CREATE for its
+// id makes a new window, and the old handle maps to nothing.
+TEST_F(WindowProcTest, AWindowDestroyedFromOutsideIsMadeAgainByTheNextCreate) {
+  ASSERT_TRUE(DestroyWindow(window_));
+  TakeSent();
+  const HWND again = SendForLocalWindow("CREATE,1,0x10,1,0,0");
+  ASSERT_NE(again, nullptr) << "a new local window for the same id";
+  EXPECT_TRUE(IsWindowVisible(again));
+  TakeSent();
+  SendMessageA(again, WM_SYSMENU_REQUEST, 0, 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,787,0,0"});
+  Send("TITLE,1,0x10,00410042,0");
+  EXPECT_EQ(WindowText(again), u"AB");
+  Send("DESTROY,1,0x10,0");
+  EXPECT_FALSE(IsWindow(again));
 }
 
 TEST_F(WindowProcTest, ImeCharactersAreSentWithoutMakingCharacterMessages) {
@@ -141,7 +191,7 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   ASSERT_NE(requester, nullptr);
   char text[] = "notepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\"";  // no format, only text
   EXPECT_EQ(
-      SendMessageA(window_, kStartProgramRequest, reinterpret_cast<WPARAM>(requester), reinterpret_cast<LPARAM>(text)),
+      SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester), reinterpret_cast<LPARAM>(text)),
       1);
   EXPECT_EQ(TakeSentPayloads(), Sent{"StartProg,notepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\""});
   EXPECT_EQ(text[0], 0) << "the requester sees the request taken";
@@ -149,43 +199,81 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   EXPECT_EQ(GetForegroundWindow(), host());
   TakeHostMessages();
   ASSERT_EQ(g_requesterMessages.size(), 1u);
-  EXPECT_EQ(g_requesterMessages[0].message, kStartProgramAck);
+  EXPECT_EQ(g_requesterMessages[0].message, WM_USER_START_PROG_ACK);
   EXPECT_EQ(g_requesterMessages[0].wParam, 0u);
   EXPECT_EQ(g_requesterMessages[0].lParam, 0);
 
-  // The placeholder takes requests too; a text longer than a frame is read only as far as the
-  // frame reaches, so it needs no terminator within reach.
-  constexpr size_t kLength = 1399;
-#ifdef _WIN32
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  char *pages =
-      static_cast<char *>(VirtualAlloc(nullptr, 2 * info.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  ASSERT_NE(pages, nullptr);
-  DWORD old = 0;
-  ASSERT_TRUE(VirtualProtect(pages + info.dwPageSize, info.dwPageSize, PAGE_NOACCESS, &old));
-  char *longText = pages + info.dwPageSize - kLength;
-#else
-  std::unique_ptr<char[]> storage(new char[kLength]);  // a sanitized build sees any read beyond
-  char *longText = storage.get();
-#endif
-  for (size_t i = 0; i < kLength; ++i) longText[i] = static_cast<char>('a' + i % 26);
-  const std::string expected(longText, kLength);
+  // The placeholder takes requests too; a text longer than a frame goes out cut to the frame.
+  std::string longText(1398, 'x');
+  for (size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>('a' + i % 26);
+  const std::string expected = longText;
   g_requesterMessages.clear();
-  EXPECT_EQ(SendMessageA(placeholder_, kStartProgramRequest, reinterpret_cast<WPARAM>(requester),
-                         reinterpret_cast<LPARAM>(longText)),
+  EXPECT_EQ(SendMessageA(placeholder_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                         reinterpret_cast<LPARAM>(longText.data())),
             1);
   const std::vector<std::string> sent = TakeSent();
   ASSERT_EQ(sent.size(), 1u);
   const size_t prefix = sent[0].find(',', strlen("StartProg,")) + 1;
-  EXPECT_EQ(sent[0].size(), kLength) << "the frame is full";
-  EXPECT_EQ(sent[0].substr(prefix), expected.substr(0, kLength - prefix));
+  EXPECT_EQ(sent[0].size(), 1399u) << "the frame is full";
+  EXPECT_EQ(sent[0].substr(prefix), expected.substr(0, 1399 - prefix));
   EXPECT_EQ(longText[0], 0);
   TakeHostMessages();
   EXPECT_EQ(g_requesterMessages.size(), 1u);
-#ifdef _WIN32
+}
+
+// Any window of this process may be named as the requester, so lParam is checked before anything
+// is read or written through it: each of these is dropped, with no acknowledgement and nothing sent.
+TEST_F(WindowProcTest, AStartProgramRequestWithABadAddressIsDropped) {
+  const HWND requester = CreateRequester();
+  ASSERT_NE(requester, nullptr);
+  char *pages = static_cast<char *>(VirtualAlloc(nullptr, 3, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  MEMORY_BASIC_INFORMATION info = {};
+  ASSERT_EQ(VirtualQuery(pages, &info, sizeof info), sizeof info);
+  const size_t page = info.RegionSize;
+  ASSERT_TRUE(VirtualFree(pages, 0, MEM_RELEASE));
+  pages = static_cast<char *>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  memset(pages, 'a', 2 * page);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
+  char *readOnly = static_cast<char *>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(readOnly, nullptr);
+  strcpy(readOnly, "cmd.exe");
+  ASSERT_TRUE(VirtualProtect(readOnly, page, PAGE_READONLY, &old));
+  char *freed = static_cast<char *>(VirtualAlloc(nullptr, page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(freed, nullptr);
+  ASSERT_TRUE(VirtualFree(freed, 0, MEM_RELEASE));
+
+  const std::pair<const char *, char *> cases[] = {
+      {"null", nullptr},
+      {"freed", freed},
+      {"read-only", readOnly},
+      {"unterminated at the end of a page", pages + page - 16},
+      {"no zero within 1399 bytes", pages + page - 1500},
+  };
+  for (const auto &[what, address] : cases) {
+    g_requesterMessages.clear();
+    EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                           reinterpret_cast<LPARAM>(address)),
+              0)
+        << what;
+    EXPECT_TRUE(TakeSent().empty()) << what;
+    TakeHostMessages();
+    EXPECT_TRUE(g_requesterMessages.empty()) << what << ": no acknowledgement";
+  }
+  EXPECT_STREQ(readOnly, "cmd.exe");
+  EXPECT_EQ(pages[page - 16], 'a') << "nothing written";
+
+  // A text whose zero is the last byte before the inaccessible page is taken.
+  pages[page - 1] = 0;
+  EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                         reinterpret_cast<LPARAM>(pages + page - 16)),
+            1);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"StartProg," + std::string(15, 'a')});
+  EXPECT_EQ(pages[page - 16], 0);
+  VirtualFree(readOnly, 0, MEM_RELEASE);
   VirtualFree(pages, 0, MEM_RELEASE);
-#endif
 }
 
 TEST_F(WindowProcTest, AStartProgramRequestNamingAnotherProcessIsIgnored) {
@@ -199,7 +287,7 @@ TEST_F(WindowProcTest, AStartProgramRequestNamingAnotherProcessIsIgnored) {
   ASSERT_NE(pid, GetCurrentProcessId());
   for (HWND requester : {other, static_cast<HWND>(nullptr), reinterpret_cast<HWND>(0x7654320)}) {
     char text[] = "cmd.exe";
-    EXPECT_EQ(SendMessageA(window_, kStartProgramRequest, reinterpret_cast<WPARAM>(requester),
+    EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
                            reinterpret_cast<LPARAM>(text)),
               0);
     EXPECT_STREQ(text, "cmd.exe") << "nothing written";
@@ -224,10 +312,10 @@ TEST_F(WindowProcTest, DestroyNamesTheFirstOtherLocalWindowToTheHost) {
 
 TEST_F(WindowProcTest, NotificationMessagesOnlyForwardARemoteCallback) {
   // A mirrored window's record has no notification callback: accepted, nothing sent.
-  EXPECT_EQ(SendMessageA(window_, kTrayMessage, 7, WM_LBUTTONUP), 1);
+  EXPECT_EQ(SendMessageA(window_, WM_TRAYMESSAGE, 7, WM_LBUTTONUP), 1);
   EXPECT_TRUE(TakeSentPayloads().empty());
   const HWND stray = CreateStrayLocalWindow();
-  EXPECT_EQ(SendMessageA(stray, kTrayMessage, 7, WM_LBUTTONUP), 0);
+  EXPECT_EQ(SendMessageA(stray, WM_TRAYMESSAGE, 7, WM_LBUTTONUP), 0);
   EXPECT_TRUE(TakeSentPayloads().empty());
 
   testkit::NotifyRecord record;
@@ -248,7 +336,7 @@ TEST_F(WindowProcTest, NotificationMessagesOnlyForwardARemoteCallback) {
   const std::string cursor =
       std::to_string(static_cast<unsigned>(at.x)) + "," + std::to_string(static_cast<unsigned>(at.y));
 #endif
-  EXPECT_EQ(SendMessageA(made[0], kTrayMessage, 5, WM_LBUTTONUP), 1);
+  EXPECT_EQ(SendMessageA(made[0], WM_TRAYMESSAGE, 5, WM_LBUTTONUP), 1);
   EXPECT_EQ(TakeSentPayloads(), (Sent{"SETCURSORPOS,0x00000700," + cursor, "WNDMSG,0x00000700,32784,5,514"}));
 }
 

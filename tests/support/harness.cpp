@@ -16,8 +16,6 @@ const char kHostTitle[] = "quorv test host";
 
 namespace {
 
-const char kMarkerFile[] = "C:\\QVX_EnableDebug";
-const char kLogFile[] = "c:\\vozuda.log";
 const char kFrameClass[] = "QuorvTestFrame";
 
 std::vector<HostMessage> g_hostMessages;
@@ -51,7 +49,7 @@ void AddinTest::SetUp() {
   // Where the add-in looks for Language.ini: a Windows path, an ordinary file name here.
   winsim::SetModuleFileName("C:\\quorvhost\\quorv-host.exe");
 #endif
-  remove(kMarkerFile);
+  remove(kLogMarkerFile);
   remove(kLogFile);
   WriteLanguageIni(std::string("[GLOBAL]\r\nAppName=") + kHostTitle + "\r\n");
   g_hostMessages.clear();
@@ -63,8 +61,7 @@ void AddinTest::TearDown() {
   if (host_) DestroyWindow(host_);
   host_ = atlChild_ = plainChild_ = nullptr;
   PumpMessages();
-  remove(kMarkerFile);
-  remove(kLogFile);
+  log_.reset();
   remove(LanguageIniPath().c_str());
   for (auto it = g_registryKeys.rbegin(); it != g_registryKeys.rend(); ++it)
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, it->c_str());
@@ -106,17 +103,11 @@ void AddinTest::SetRegistryDisplayMode(const std::string &path, int value) {
 }
 
 void AddinTest::EnableLog() {
-  FILE *marker = fopen(kMarkerFile, "w");
-  ASSERT_NE(nullptr, marker);
-  fclose(marker);
+  log_ = std::make_unique<ScopedDiagnosticLog>();
+  ASSERT_TRUE(log_->enabled());
 }
 
-std::string AddinTest::ReadLog() {
-  std::ifstream file(kLogFile, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
+std::string AddinTest::ReadLog() { return ReadDiagnosticLog(); }
 
 void AddinTest::Load() { ASSERT_TRUE(client().Load()) << client().error(); }
 
@@ -195,8 +186,8 @@ std::vector<HostMessage> AddinTest::TakeThreadMessages() {
 }
 
 std::u16string AddinTest::WindowText(HWND hwnd) {
-  WCHAR text[4096] = {};
-  int n = InternalGetWindowText(hwnd, text, 4096);
+  WCHAR text[8192] = {};
+  int n = InternalGetWindowText(hwnd, text, 8192);
   return std::u16string(reinterpret_cast<const char16_t *>(text), n > 0 ? static_cast<size_t>(n) : 0);
 }
 
@@ -207,23 +198,54 @@ std::vector<HWND> AddinTest::NewLocalWindows(const std::vector<HWND> &before) {
   return made;
 }
 
+HWND AddinTest::SendForLocalWindow(const std::string &message) {
+  const std::vector<HWND> before = LocalWindows();
+  Send(message);
+  const std::vector<HWND> made = NewLocalWindows(before);
+  EXPECT_LE(made.size(), 1u) << message;
+  return made.size() == 1 ? made[0] : nullptr;
+}
+
 HWND AddinTest::CreateStrayLocalWindow() {
   // The add-in registers its class without an instance handle, which makes it the program's.
   return CreateWindowExA(0, "WTSHalvornDummy", "stray", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                          GetModuleHandleA(nullptr), nullptr);
 }
 
-bool WindowRegionIs(HWND hwnd, const std::vector<testkit::Rect> &rects) {
+namespace {
+
+// The rectangles of a region as GetRegionData lists them, "{l,t,r,b} ..." ("{}" when empty).
+std::string DescribeRegion(HRGN region) {
+  const DWORD size = GetRegionData(region, 0, nullptr);
+  std::vector<unsigned char> data(size);
+  if (size < sizeof(RGNDATAHEADER) || GetRegionData(region, size, reinterpret_cast<RGNDATA *>(data.data())) != size)
+    return "(unreadable region)";
+  const RGNDATA *rgn = reinterpret_cast<const RGNDATA *>(data.data());
+  const RECT *r = reinterpret_cast<const RECT *>(rgn->Buffer);
+  std::string text;
+  for (DWORD i = 0; i < rgn->rdh.nCount; ++i)
+    text += (i ? " {" : "{") + std::to_string(r[i].left) + "," + std::to_string(r[i].top) + "," +
+            std::to_string(r[i].right) + "," + std::to_string(r[i].bottom) + "}";
+  return text.empty() ? "{}" : text;
+}
+
+}  // namespace
+
+std::string RegionDifference(HWND hwnd, const std::vector<testkit::Rect> &rects) {
   HRGN actual = CreateRectRgn(0, 0, 0, 0), expected = CreateRectRgn(0, 0, 0, 0);
   for (const testkit::Rect &r : rects) {
     HRGN part = CreateRectRgn(r.left, r.top, r.right, r.bottom);
     CombineRgn(expected, expected, part, RGN_OR);
     DeleteObject(part);
   }
-  const bool equal = GetWindowRgn(hwnd, actual) != ERROR && EqualRgn(actual, expected);
+  std::string difference;
+  if (GetWindowRgn(hwnd, actual) == ERROR)
+    difference = "expected " + DescribeRegion(expected) + ", the window has no region";
+  else if (!EqualRgn(actual, expected))
+    difference = "expected " + DescribeRegion(expected) + ", saw " + DescribeRegion(actual);
   DeleteObject(actual);
   DeleteObject(expected);
-  return equal;
+  return difference;
 }
 
 void StartNewSecond() {

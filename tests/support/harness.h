@@ -10,8 +10,10 @@
 #include "client.h"
 #include "desktop.h"
 #include "encode.h"
+#include "support/diagnostic_log.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,9 +75,12 @@ class AddinTest : public ::testing::Test {
   static std::u16string WindowText(HWND hwnd);  // as stored (what the taskbar reads)
   // The local windows that are not in `before`, in enumeration order.
   static std::vector<HWND> NewLocalWindows(const std::vector<HWND> &before);
+  // Sends a message (a CREATE, say) and returns the one local window it made, or null.
+  HWND SendForLocalWindow(const std::string &message);
   // A window of the add-in's class that the add-in made no record for (the class must exist).
   static HWND CreateStrayLocalWindow();
 
+  std::unique_ptr<ScopedDiagnosticLog> log_;  // switched on by EnableLog
   HWND host_ = nullptr;
   HWND atlChild_ = nullptr;
   HWND plainChild_ = nullptr;
@@ -84,9 +89,10 @@ class AddinTest : public ::testing::Test {
 // Pumps this thread's message queue, dispatching everything.
 void PumpMessages();
 
-// Whether the window's region is exactly the union of the rectangles; a window without a region
-// never is (an empty list asks for an empty region).
-bool WindowRegionIs(HWND hwnd, const std::vector<testkit::Rect> &rects);
+// Empty when the window's region is exactly the union of the rectangles (an empty list asks for an
+// empty region); otherwise what was expected and the rectangles seen. A window without a region
+// never matches.
+std::string RegionDifference(HWND hwnd, const std::vector<testkit::Rect> &rects);
 
 // Lets the calendar clock reach the start of a new second, so the events that follow fall in one
 // second: on winsim the fixed clock moves on by one second; under Wine this waits for the real

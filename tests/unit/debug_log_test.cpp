@@ -1,7 +1,8 @@
 // The diagnostic log: decided once per process by the marker file; records with a time prefix.
 #include <gtest/gtest.h>
 
-#include "channel/debug_log.h"
+#include "common/debug_log.h"
+#include "support/diagnostic_log.h"
 
 #include <windows.h>
 #ifndef _WIN32
@@ -16,15 +17,11 @@
 
 namespace {
 
-const char kMarker[] = "C:\\QVX_EnableDebug";
-const char kLog[] = "c:\\vozuda.log";
-
-std::string ReadLog() {
-  std::ifstream file(kLog, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
+using quorvtest::kLogFile;
+using quorvtest::kLogMarkerFile;
+const char *const kMarker = kLogMarkerFile;
+const char *const kLog = kLogFile;
+std::string ReadLog() { return quorvtest::ReadDiagnosticLog(); }
 
 class DebugLogTest : public ::testing::Test {
  protected:

@@ -9,6 +9,11 @@
 #include <string>
 
 #include "encode.h"
+#include "unit/failing_allocation.h"
+
+#ifndef _WIN32
+#include <inspect.h>
+#endif
 
 namespace {
 
@@ -132,3 +137,43 @@ TEST(BuildIcon, ShowsThePixelsItWasSent) {
     EXPECT_EQ(testkit::CompareIconPixels(shown, *sent), "");
   }
 }
+
+namespace {
+
+// A piece that cannot be stored for want of memory is an empty piece; a last piece still counts,
+// so the set completes when the agent thinks it does.
+TEST(IconAssembly, ALastPieceThatCannotBeStoredStillCounts) {
+  IconAssembly a;
+  const std::string mebibyte(1 << 20, 'm');
+  EXPECT_FALSE(Add(a, 1, mebibyte));
+  EXPECT_FALSE(Add(a, 0, Header(16, 16, 32)));
+  {
+    // Unpacking the piece (1 MiB) succeeds; growing the mask bits to 2 MiB does not.
+    quorvtest::ScopedAllocationFailure failure(3 << 19);
+    EXPECT_FALSE(Add(a, 3, mebibyte)) << "two completed parts";
+  }
+  EXPECT_EQ(a.maskBits.size(), mebibyte.size()) << "the lost piece added nothing";
+  EXPECT_TRUE(Add(a, 13, "")) << "header, last mask piece and last colour piece make three";
+  EXPECT_EQ(a.completedParts, 3);
+}
+
+#ifndef _WIN32
+// Without a colour bitmap CreateIconIndirect would make a monochrome icon of the mask alone.
+TEST(IconAssembly, NoIconWhenEitherBitmapCannotBeMade) {
+  const testkit::Image image = {2, 2, {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFFFFFFFF}};
+  const testkit::IconParts parts = testkit::IconPartsFromImage(image);
+  const IconAssembly a = Filled(parts.header, parts.mask, parts.color);
+  const size_t bitmaps = winsim::LiveObjectCount(winsim::ObjectKind::Bitmap);
+  for (int failing : {1, 2}) {
+    winsim::FailBitmapCreation(failing);
+    EXPECT_EQ(BuildIcon(a), nullptr) << (failing == 1 ? "mask" : "colour") << " bitmap failed";
+    EXPECT_EQ(winsim::LiveObjectCount(winsim::ObjectKind::Bitmap), bitmaps) << "the other bitmap is deleted";
+  }
+  winsim::FailBitmapCreation(0);
+  HICON icon = BuildIcon(a);
+  EXPECT_NE(icon, nullptr);
+  DestroyIcon(icon);
+}
+#endif
+
+}  // namespace

@@ -6,7 +6,8 @@
 #include <windows.h>
 
 #include "mirror/window_data.h"
-#include "protocol/handlers.h"
+#include "appearance/shape.h"
+#include "mirror/destroy.h"
 
 #ifndef _WIN32
 #include <inspect.h>
@@ -38,7 +39,7 @@ class RegistryTest : public ::testing::Test {
   void TearDown() override {
     g_onDestroy = nullptr;
     DestroyAllWindowData();
-    DeleteAccumulatedShapeRegion();
+    DeleteShapeRegion();
   }
 
   static HWND NewWindow() {
@@ -154,16 +155,9 @@ TEST_F(RegistryTest, TheLookupByLocalWindowFindsTheFirstRecordInIdOrder) {
 }
 
 TEST_F(RegistryTest, EveryClearShowsTheWindowProcedureOnlyLiveRecords) {
-  // The session start's clear.
-  for (UINT32 id = 1; id <= 6; ++id) AddRecord(id, id % 3 != 0);
-  std::vector<HWND> *destroyed = WatchDestroys();
-  ResetWindowRegistry();
-  EXPECT_TRUE(GetWindowRegistry().empty());
-  EXPECT_EQ(destroyed->size(), 4u);
-
-  // The unload's clear.
+  // The clear of the session start and of the unload.
   for (UINT32 id = 1; id <= 6; ++id) AddRecord(id * 0x1000, id % 3 != 1);
-  destroyed = WatchDestroys();
+  std::vector<HWND> *destroyed = WatchDestroys();
   DestroyAllWindowData();
   EXPECT_TRUE(GetWindowRegistry().empty());
   EXPECT_EQ(destroyed->size(), 4u);
@@ -180,9 +174,9 @@ TEST_F(RegistryTest, EveryClearShowsTheWindowProcedureOnlyLiveRecords) {
   EXPECT_EQ(destroyed->size(), 7u);
 }
 
-TEST_F(RegistryTest, TheSessionStartRenewsTheShapeRegionAndTheUnloadKeepsIt) {
+TEST_F(RegistryTest, TheSessionStartRenewsTheShapeRegionAndTheRegistryClearKeepsIt) {
   EXPECT_EQ(AccumulatedShapeRegion(), nullptr) << "none before the first session";
-  ResetWindowRegistry();  // on an empty registry too
+  ResetShapeRegion();
   const HRGN first = AccumulatedShapeRegion();
   ASSERT_NE(first, nullptr);
   RECT box = {};
@@ -199,7 +193,7 @@ TEST_F(RegistryTest, TheSessionStartRenewsTheShapeRegionAndTheUnloadKeepsIt) {
 #ifndef _WIN32
   const size_t regions = winsim::LiveObjectCount(winsim::ObjectKind::Region);
 #endif
-  ResetWindowRegistry();
+  ResetShapeRegion();
   const HRGN second = AccumulatedShapeRegion();
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(GetRgnBox(second, &box), NULLREGION) << "a new empty region";

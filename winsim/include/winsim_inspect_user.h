@@ -31,6 +31,7 @@ struct NotifyIconEntry {
   std::u16string tip;
   HICON hIcon = nullptr;  // the table's own copy: inspect it with GetIconInfo, never destroy it
   DWORD dwState = 0;
+  HICON hBalloonIcon = nullptr;  // the value the latest record carried, never a handle of the table's
 };
 std::vector<NotifyIconEntry> NotifyIcons();
 // A click on the icon: sends its callback message to its window, as the shell does (classic
@@ -44,6 +45,8 @@ enum class ObjectKind { Window, Region, Bitmap, Icon, DeviceContext, Brush };
 size_t LiveObjectCount(ObjectKind kind);
 // The window that owns a region given to it with SetWindowRgn, or null.
 HWND RegionOwner(HRGN region);
+// The nth CreateDIBitmap call from now on (1: the next) fails, as when GDI runs out of objects.
+void FailBitmapCreation(int nth);
 
 // ---- call log -----------------------------------------------------------------------------------
 enum class UserCall {

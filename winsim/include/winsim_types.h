@@ -44,6 +44,7 @@ typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef void *PVOID, *LPVOID, *HANDLE;
+typedef size_t SIZE_T;
 typedef const void *LPCVOID;
 typedef CHAR *PCHAR, *LPSTR, *PSTR;
 typedef const CHAR *LPCSTR, *PCSTR;

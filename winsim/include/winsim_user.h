@@ -46,6 +46,7 @@ typedef COLORREF *LPCOLORREF;
 #define WM_SYSKEYUP 0x0105
 #define WM_SYSCHAR 0x0106
 #define WM_SYSCOMMAND 0x0112
+#define SC_CLOSE 0xF060
 #define WM_TIMER 0x0113
 #define WM_LBUTTONUP 0x0202
 #define WM_RBUTTONUP 0x0205
@@ -128,6 +129,10 @@ typedef COLORREF *LPCOLORREF;
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 #define GWL_USERDATA (-21)
+
+// The pointer-sized indexes: on 32-bit Windows the same slots as the GWL_ and GCL_ ones.
+#define GWLP_WNDPROC (-4)
+#define GCLP_WNDPROC (-24)
 
 #define GCL_HBRBACKGROUND (-10)
 #define GCL_HMODULE (-16)
@@ -454,6 +459,10 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 int WINAPI FillRect(HDC dc, const RECT *rect, HBRUSH brush);
 COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 }
+
+// As on 32-bit Windows, the pointer-sized calls are the 32-bit ones.
+#define SetWindowLongPtrA SetWindowLongA
+#define SetClassLongPtrA SetClassLongA
 
 #ifndef UNICODE
 #define GetClassInfo GetClassInfoA

@@ -312,6 +312,10 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) {
 
 HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init, const void *bits,
                               const BITMAPINFO *info, UINT usage) {
+  if (winsim::detail::g_failBitmapCountdown.load() > 0 && --winsim::detail::g_failBitmapCountdown == 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   if (!header) return nullptr;
   int width, height;
   if (header->biSize == 12) {

@@ -35,6 +35,8 @@ void ClearUserCallLog() {
   detail::CallLog().clear();
 }
 
+void FailBitmapCreation(int nth) { detail::g_failBitmapCountdown.store(nth); }
+
 size_t LiveObjectCount(ObjectKind kind) {
   detail::Guard guard(detail::Lock());
   switch (kind) {

@@ -77,6 +77,18 @@ const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026
 
 char16_t Cp1252ToUnicode(unsigned char c) { return c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c; }
 
+// The end of both conversions: the count alone when no room is given, else the converted text.
+template <typename Text, typename Char>
+int CopyOut(const Text &out, Char *dst, int dstCount) {
+  if (dstCount == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstCount)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(out.begin(), out.end(), dst);
+  return static_cast<int>(out.size());
+}
+
 int UnicodeToCp1252(char16_t u) {
   if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return u;
   for (int i = 0; i < 32; ++i)
@@ -230,6 +242,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR src, int srcCount, L
     return 0;
   }
   const size_t n = srcCount < 0 ? strlen(src) + 1 : static_cast<size_t>(srcCount);
+  // A single-byte code page gives one unit a byte: a count takes no memory, as on Windows.
+  if (codePage != CP_UTF8 && dstCount == 0) return static_cast<int>(n);
   std::u16string out;
   const unsigned char *s = reinterpret_cast<const unsigned char *>(src);
   if (codePage == CP_UTF8) {
@@ -262,13 +276,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR src, int srcCount, L
   } else {
     for (size_t i = 0; i < n; ++i) out += Cp1252ToUnicode(s[i]);
   }
-  if (dstCount == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(dstCount)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::copy(out.begin(), out.end(), dst);
-  return static_cast<int>(out.size());
+  return CopyOut(out, dst, dstCount);
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcCount, LPSTR dst, int dstCount,
@@ -321,13 +329,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcCount, 
     }
   }
   if (usedDefault) *usedDefault = defaulted;
-  if (dstCount == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(dstCount)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::copy(out.begin(), out.end(), dst);
-  return static_cast<int>(out.size());
+  return CopyOut(out, dst, dstCount);
 }
 
 }  // extern "C"

@@ -319,6 +319,10 @@ LRESULT DefWindowProcCommon(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CLOSE:
       DestroyWindow(hwnd);
       return 0;
+    case WM_SYSCOMMAND:
+      // The close command of the system menu, the taskbar and the task switcher.
+      if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageInternal(hwnd, WM_CLOSE, 0, 0, ansi);
+      return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) != WA_INACTIVE && !IsIconic(hwnd)) SetFocusInternal(hwnd);
       return 0;

@@ -21,6 +21,7 @@ struct TrayIcon {
   std::u16string tip;
   HICON icon = nullptr;  // the table's copy
   DWORD state = 0;
+  HICON balloonIcon = nullptr;  // as the latest record that reached it gave it
 };
 
 std::map<std::pair<HWND, UINT>, TrayIcon> &Table() {
@@ -33,20 +34,22 @@ std::map<std::pair<HWND, UINT>, TrayIcon> &Table() {
 struct Layout {
   size_t charSize;
   size_t sizes[4];  // version 1, 2, 3 and the full record
-  size_t state, stateMask, version;
+  size_t state, stateMask, version, balloonIcon;
 };
 constexpr Layout kAnsi = {
     sizeof(CHAR),
     {NOTIFYICONDATAA_V1_SIZE, NOTIFYICONDATAA_V2_SIZE, NOTIFYICONDATAA_V3_SIZE, sizeof(NOTIFYICONDATAA)},
     offsetof(NOTIFYICONDATAA, dwState),
     offsetof(NOTIFYICONDATAA, dwStateMask),
-    offsetof(NOTIFYICONDATAA, uVersion)};
+    offsetof(NOTIFYICONDATAA, uVersion),
+    offsetof(NOTIFYICONDATAA, hBalloonIcon)};
 constexpr Layout kWide = {
     sizeof(WCHAR),
     {NOTIFYICONDATAW_V1_SIZE, NOTIFYICONDATAW_V2_SIZE, NOTIFYICONDATAW_V3_SIZE, sizeof(NOTIFYICONDATAW)},
     offsetof(NOTIFYICONDATAW, dwState),
     offsetof(NOTIFYICONDATAW, dwStateMask),
-    offsetof(NOTIFYICONDATAW, uVersion)};
+    offsetof(NOTIFYICONDATAW, uVersion),
+    offsetof(NOTIFYICONDATAW, hBalloonIcon)};
 constexpr size_t kWindowOffset = offsetof(NOTIFYICONDATAA, hWnd);
 constexpr size_t kIdOffset = offsetof(NOTIFYICONDATAA, uID);
 constexpr size_t kFlagsOffset = offsetof(NOTIFYICONDATAA, uFlags);
@@ -126,6 +129,8 @@ void ApplyLocked(TrayIcon &entry, const Record &record) {
     entry.state = (entry.state & ~mask) | (record.Dword(record.layout().state) & mask);
     entry.flags |= NIF_STATE;
   }
+  if (record.Has(record.layout().balloonIcon, sizeof(DWORD)))
+    entry.balloonIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(record.Dword(record.layout().balloonIcon)));
   entry.flags |= flags & (NIF_INFO | NIF_GUID | NIF_REALTIME | NIF_SHOWTIP);
 }
 
@@ -193,6 +198,7 @@ std::vector<NotifyIconEntry> NotifyIcons() {
     entry.tip = icon.tip;
     entry.hIcon = icon.icon;
     entry.dwState = icon.state;
+    entry.hBalloonIcon = icon.balloonIcon;
     result.push_back(entry);
   }
   return result;

@@ -7,6 +7,7 @@
 #include <pixman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -28,6 +29,9 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 
 // Handle values are never reused, so a stale handle stays invalid.
 uintptr_t NewHandleValue();
+
+// CreateDIBitmap calls left until one fails (0: none fails); set by FailBitmapCreation.
+inline std::atomic<int> g_failBitmapCountdown{0};
 
 // ---- text ---------------------------------------------------------------------------------------
 std::string ToAnsi(std::u16string_view text);

@@ -1,13 +1,13 @@
-#include "session/settings.h"
+#include "common/settings.h"
 
-#include <windows.h>
+#include "common/handles.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-int g_displayMode = 0;
+DisplayMode g_displayMode = DisplayMode::kShaped;
 char g_registryPath[512];
 char g_appName[256];
 char g_iniPath[1024];
@@ -33,8 +33,14 @@ void Expand(char *text, char escape, char replacement) {
 
 }  // namespace
 
-int GetDisplayMode() { return g_displayMode; }
-void SetDisplayMode(int mode) { g_displayMode = mode; }
+DisplayMode DisplayModeFromSetting(DWORD value) {
+  if (value == 0) return DisplayMode::kShaped;
+  if (value == 2) return DisplayMode::kWithCaption;
+  return DisplayMode::kNoCaption;
+}
+
+DisplayMode GetDisplayMode() { return g_displayMode; }
+void SetDisplayMode(DisplayMode mode) { g_displayMode = mode; }
 
 const char *GetLanguageIniPath() {
   char exePath[256] = {};
@@ -61,22 +67,21 @@ const char *ReadIniSetting(const char *section, const char *key, const char *def
 }
 
 void LoadDisplaySettings() {
-  g_displayMode = 0;
+  g_displayMode = DisplayMode::kShaped;
   memset(g_registryPath, 0, sizeof g_registryPath);
   const char *path = ReadIniSetting("Registry", "RegistryPath", kDefaultRegistryPath, GetLanguageIniPath());
   strncpy(g_registryPath, path, sizeof g_registryPath - 1);
 
   char keyPath[sizeof g_registryPath + sizeof "\\LocalInput"];
   snprintf(keyPath, sizeof keyPath, "%s\\LocalInput", g_registryPath);
-  HKEY key = nullptr;
+  UniqueRegKey key;
   // Read access only: a standard user cannot open a key under HKEY_LOCAL_MACHINE for more.
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
-  DWORD value = 1;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+  DWORD value = 1;  // the key without the value
   DWORD size = sizeof value;
   DWORD type = 0;
-  RegQueryValueExA(key, "WindowDisplayMode", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
-  RegCloseKey(key);
-  g_displayMode = static_cast<int>(value);
+  RegQueryValueExA(key.get(), "WindowDisplayMode", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
+  g_displayMode = DisplayModeFromSetting(value);
 }
 
 const char *LoadHostAppName() {

@@ -1,4 +1,4 @@
-#include "channel/debug_log.h"
+#include "common/debug_log.h"
 
 #include <windows.h>
 
