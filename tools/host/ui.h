@@ -64,8 +64,11 @@ class HostUi {
   void RemovePicture(uint32_t id);
   // The local windows the taskbar strip shows (those visible and not tool windows).
   void SetLocalWindows(const std::vector<LocalWindow> &windows);
-  // Called on the UI thread when the user clicks a taskbar button: (window, right button).
-  std::function<void(HWND, bool)> onTaskbarClick;
+  // Which button clicked a taskbar button: the left activates its window, the right asks for its
+  // system menu, the middle closes it (a taskbar's "Close window").
+  enum class Click { kLeft, kRight, kMiddle };
+  // Called on the UI thread when the user clicks a taskbar button.
+  std::function<void(HWND, Click)> onTaskbarClick;
 
  private:
   HostUi() = default;
@@ -74,7 +77,7 @@ class HostUi {
   static LRESULT CALLBACK TaskbarProc(HWND, UINT, WPARAM, LPARAM);
   void PaintView(HDC dc);
   void PaintTaskbar(HDC dc);
-  void TaskbarClick(int x, bool right);
+  void TaskbarClick(int x, Click click);
 
   HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
   HFONT font_ = nullptr, cjkFont_ = nullptr, boldFont_ = nullptr;
