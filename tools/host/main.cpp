@@ -63,37 +63,25 @@ bool ParseOptions(int argc, char **argv, Options *o) {
       return true;
     };
     std::string number;
-    if (a == "--transcript") {
-      if (!value(&o->transcript)) return false;
-    } else if (a == "--addin") {
-      if (!value(&o->addin)) return false;
-    } else if (a == "--shots") {
-      if (!value(&o->shots)) return false;
-    } else if (a == "--replay") {
-      if (!value(&o->replay)) return false;
-    } else if (a == "--listen" || a == "--hold") {
+    if (a == "--transcript") { if (!value(&o->transcript)) return false; }
+    else if (a == "--addin") { if (!value(&o->addin)) return false; }
+    else if (a == "--shots") { if (!value(&o->shots)) return false; }
+    else if (a == "--replay") { if (!value(&o->replay)) return false; }
+    else if (a == "--listen" || a == "--hold") {
       if (!value(&number)) return false;
       char *end = nullptr;
       long v = strtol(number.c_str(), &end, 10);
       if (*end || v < 0 || (a == "--listen" && v > 65535) || v > 3600000) return false;
-      if (a == "--listen")
-        o->listenPort = static_cast<int>(v);
-      else
-        o->holdMs = static_cast<DWORD>(v);
-    } else if (a == "--echo")
-      o->echo = true;
-    else if (a == "--no-pace")
-      o->noPace = true;
-    else if (a == "--all-sessions")
-      o->allSessions = true;
-    else if (a == "--once")
-      o->once = true;
-    else if (!a.empty() && a[0] == '-')
-      return false;
-    else if (o->script.empty())
-      o->script = a;
-    else
-      return false;
+      if (a == "--listen") o->listenPort = static_cast<int>(v);
+      else o->holdMs = static_cast<DWORD>(v);
+    }
+    else if (a == "--echo") o->echo = true;
+    else if (a == "--no-pace") o->noPace = true;
+    else if (a == "--all-sessions") o->allSessions = true;
+    else if (a == "--once") o->once = true;
+    else if (!a.empty() && a[0] == '-') return false;
+    else if (o->script.empty()) o->script = a;
+    else return false;
   }
   const int modes = !o->script.empty() + !o->replay.empty() + (o->listenPort >= 0);
   return modes == 1;
@@ -160,12 +148,13 @@ void ClientThread(Session &s) {
     // thread.
     static const char *const kNames[] = {"click ", "right-click ", "middle-click "};
     s.transcript.Line('*', std::string("taskbar ") + kNames[static_cast<int>(click)] + runner.WindowName(hwnd));
-    if (click == HostUi::Click::kRight)
+    if (click == HostUi::Click::kRight) {
       SendMessageW(hwnd, 0x0313, 0, 0);
-    else if (click == HostUi::Click::kMiddle)
+    } else if (click == HostUi::Click::kMiddle) {
       PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    else
+    } else {
       SetForegroundWindow(hwnd);
+    }
   };
   std::string error;
   const std::string addin = s.options.addin.empty() ? testkit::ExecutableDirectory() + "\\quorv.dll" : s.options.addin;
@@ -195,8 +184,8 @@ void ClientThread(Session &s) {
         break;
       }
       if (!runner.Run(step)) {
-        Report(s, 1,
-               (s.options.script.empty() ? s.options.replay : s.options.script) + ":" + runner.failure().substr(5));
+        Report(s, 1, (s.options.script.empty() ? s.options.replay : s.options.script) + ":" +
+                         runner.failure().substr(5));
         break;
       }
     }
