@@ -118,9 +118,12 @@ int Agent::Run() {
 bool Agent::Connect() {
   std::string error;
   if (!transport_->Open(&error)) {
-    Log("%s", error.c_str());
+    // Tried again every few seconds, perhaps for days: the same reason is logged once.
+    if (error != lastOpenError_) Log("%s", error.c_str());
+    lastOpenError_ = error;
     return false;
   }
+  lastOpenError_.clear();
   Log("connected to %s", transport_->Describe().c_str());
   connected_ = true;
   tracker_.Reset();
