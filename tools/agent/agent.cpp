@@ -265,6 +265,10 @@ void Agent::ReaderLoop() {
 }
 
 void Agent::TakeInbound() {
+  // The agent's menu runs a message loop of its own, in which more lines can arrive: they wait
+  // for the lines before them, so that everything is carried out in the order it came.
+  if (takingInbound_) return;
+  takingInbound_ = true;
   inboundPosted_ = false;
   std::deque<std::string> lines;
   uint64_t overflow = 0, tooLong = 0;
@@ -284,6 +288,14 @@ void Agent::TakeInbound() {
     if (stopping_ || !connected_) break;
     Carry(line);
   }
+  takingInbound_ = false;
+  // Lines that came meanwhile get their turn after the window's other messages (the comparisons).
+  bool more;
+  {
+    std::lock_guard<std::mutex> guard(inboundLock_);
+    more = !inbound_.empty() || inboundOverflow_ || inboundTooLong_;
+  }
+  if (more && !inboundPosted_.exchange(true)) PostMessageW(window_, WM_APP_INBOUND, 0, 0);
 }
 
 bool Agent::LogInput() { return inputLog_.Allow(Now()); }

@@ -80,6 +80,7 @@ class Agent {
   bool connected_ = false;
   bool scanPending_ = false;
   bool menuOpen_ = false;
+  bool takingInbound_ = false;
   bool stopping_ = false;
   unsigned scansSinceIconCheck_ = 0;
   int exitCode_ = 0;

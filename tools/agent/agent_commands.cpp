@@ -10,7 +10,6 @@ namespace {
 
 // The window messages the add-in forwards: the taskbar's system-menu request, and WM_CLOSE.
 const UINT WM_SYSMENU_REQUEST = 0x0313;
-const UINT WM_APP_TRAY_CLICK = WM_APP + 3;  // as in agent.cpp
 // The agent's menu.
 const UINT kMenuRescan = 1, kMenuStop = 2;
 
