@@ -112,7 +112,7 @@ int Agent::Run() {
     DispatchMessageW(&msg);
   }
   Stop();
-  return exitCode_;
+  return 0;
 }
 
 bool Agent::Connect() {

@@ -83,7 +83,6 @@ class Agent {
   bool takingInbound_ = false;
   bool stopping_ = false;
   unsigned scansSinceIconCheck_ = 0;
-  int exitCode_ = 0;
   std::string lastOpenError_;
   InputLogLimit inputLog_{50, 10000};
   std::map<uint32_t, std::string> picture_;  // id -> the host directive last sent for it
