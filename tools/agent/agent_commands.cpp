@@ -4,6 +4,9 @@
 
 #include "window_scan.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace agent {
 
 namespace {
@@ -114,9 +117,13 @@ void Agent::MoveCursor(const Command &c) {
     if (LogInput()) Log("SETCURSORPOS %s: not a window the agent reported; ignored", wire::HexId(c.window).c_str());
     return;
   }
-  // Frame coordinates are screen coordinates from the corner of the virtual screen.
-  const int x = GetSystemMetrics(SM_XVIRTUALSCREEN) + c.x, y = GetSystemMetrics(SM_YVIRTUALSCREEN) + c.y;
-  SetCursorPos(x, y);
+  // Frame coordinates are screen coordinates from the corner of the virtual screen; any 32-bit
+  // value may come, and the sum is kept in range (SetCursorPos keeps the cursor on the screen).
+  auto screen = [](int origin, int32_t value) {
+    const int64_t sum = int64_t{origin} + value;
+    return static_cast<int>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+  };
+  SetCursorPos(screen(GetSystemMetrics(SM_XVIRTUALSCREEN), c.x), screen(GetSystemMetrics(SM_YVIRTUALSCREEN), c.y));
 }
 
 void Agent::StartProgram(const Command &c) {
