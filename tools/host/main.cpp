@@ -204,12 +204,19 @@ void ClientThread(Session &s) {
     runner.OnWrite(text, accepted);
     if (accepted && s.options.listenPort >= 0) listener.Send(text);
   };
-  ui.onTaskbarClick = [&](HWND hwnd, bool right) {
+  ui.onTaskbarClick = [&](HWND hwnd, HostUi::Click click) {
     // A user at the desk: a taskbar button activates its window, a right click asks for its
-    // system menu. Runs on the UI thread.
-    s.transcript.Line('*', std::string("taskbar ") + (right ? "right-click " : "click ") + runner.WindowName(hwnd));
-    if (right) SendMessageW(hwnd, WM_SYSMENU_REQUEST, 0, 0);
-    else SetForegroundWindow(hwnd);
+    // system menu, a middle click closes it as a taskbar's "Close window" does. Runs on the UI
+    // thread.
+    static const char *const kNames[] = {"click ", "right-click ", "middle-click "};
+    s.transcript.Line('*', std::string("taskbar ") + kNames[static_cast<int>(click)] + runner.WindowName(hwnd));
+    if (click == HostUi::Click::kRight) {
+      SendMessageW(hwnd, WM_SYSMENU_REQUEST, 0, 0);
+    } else if (click == HostUi::Click::kMiddle) {
+      PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    } else {
+      SetForegroundWindow(hwnd);
+    }
   };
   std::string error;
   const std::string addin = s.options.addin.empty() ? testkit::ExecutableDirectory() + "\\quorv.dll" : s.options.addin;

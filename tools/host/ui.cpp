@@ -396,8 +396,13 @@ LRESULT CALLBACK HostUi::TaskbarProc(HWND hwnd, UINT message, WPARAM wParam, LPA
     case WM_MOUSEACTIVATE:
       return MA_NOACTIVATE;
     case WM_LBUTTONUP:
+      ui.TaskbarClick(static_cast<short>(LOWORD(lParam)), Click::kLeft);
+      return 0;
     case WM_RBUTTONUP:
-      ui.TaskbarClick(static_cast<short>(LOWORD(lParam)), message == WM_RBUTTONUP);
+      ui.TaskbarClick(static_cast<short>(LOWORD(lParam)), Click::kRight);
+      return 0;
+    case WM_MBUTTONUP:
+      ui.TaskbarClick(static_cast<short>(LOWORD(lParam)), Click::kMiddle);
       return 0;
     case WM_PAINT: {
       PAINTSTRUCT ps;
@@ -465,14 +470,14 @@ void HostUi::PaintTaskbar(HDC target) {
   DeleteDC(dc);
 }
 
-void HostUi::TaskbarClick(int x, bool right) {
+void HostUi::TaskbarClick(int x, Click click) {
   HWND target = nullptr;
   {
     std::lock_guard<std::mutex> guard(lock_);
     for (const Button &b : buttons_)
       if (x >= b.left && x < b.right) target = b.hwnd;
   }
-  if (target && onTaskbarClick) onTaskbarClick(target, right);
+  if (target && onTaskbarClick) onTaskbarClick(target, click);
 }
 
 }  // namespace host

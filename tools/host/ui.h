@@ -68,8 +68,11 @@ class HostUi {
   // screenshot shows where it went, until HideClick.
   void ShowClick(int x, int y, const std::wstring &label);
   void HideClick();
-  // Called on the UI thread when the user clicks a taskbar button: (window, right button).
-  std::function<void(HWND, bool)> onTaskbarClick;
+  // Which button clicked a taskbar button: the left activates its window, the right asks for its
+  // system menu, the middle closes it (a taskbar's "Close window").
+  enum class Click { kLeft, kRight, kMiddle };
+  // Called on the UI thread when the user clicks a taskbar button.
+  std::function<void(HWND, Click)> onTaskbarClick;
 
  private:
   HostUi() = default;
@@ -79,7 +82,7 @@ class HostUi {
   static LRESULT CALLBACK MarkProc(HWND, UINT, WPARAM, LPARAM);
   void PaintView(HDC dc);
   void PaintTaskbar(HDC dc);
-  void TaskbarClick(int x, bool right);
+  void TaskbarClick(int x, Click click);
 
   HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
   HWND ring_ = nullptr, label_ = nullptr;  // the click mark
