@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -15,6 +16,17 @@ WindowRegistry g_registry;
 std::unordered_map<HWND, std::map<UINT32, CWindowData *>> g_byLocalWindow;
 // The first of those for each local window, where the lookup finds it in one read.
 LocalWindowIndex g_firstByLocalWindow;
+// Local windows that reported WM_NCDESTROY since the registry was last used.
+std::vector<HWND> g_destroyedWindows;
+
+// Clears hwnd from every record that has it.
+void ForgetLocalWindow(HWND hwnd) {
+  auto it = g_byLocalWindow.find(hwnd);
+  if (!hwnd || it == g_byLocalWindow.end()) return;
+  for (const auto &[id, record] : it->second) record->m_hWnd = nullptr;
+  g_byLocalWindow.erase(it);
+  g_firstByLocalWindow.Erase(hwnd);
+}
 
 void Index(HWND hwnd, UINT32 id, CWindowData *record) {
   if (!hwnd) return;
@@ -105,7 +117,13 @@ void BindLocalWindow(CWindowData *record, HWND hwnd) {
 }
 
 void CreateLocalWindow(CWindowData *record) {
-  if (!record->m_hWnd) BindLocalWindow(record, MakeLocalWindow(record->m_strTitle.c_str(), record->m_strTitleW.c_str()));
+  ForgetDestroyedLocalWindows();
+  if (!record->m_hWnd) {
+    const HWND hwnd = MakeLocalWindow(record->m_strTitle.c_str(), record->m_strTitleW.c_str());
+    // A new window's handle may be that of a window destroyed earlier: no other record keeps it.
+    ForgetLocalWindow(hwnd);
+    BindLocalWindow(record, hwnd);
+  }
   ShowLocalWindowOnTop(record->m_hWnd);
 }
 
@@ -114,12 +132,16 @@ WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator 
   return RemoveEntry(entry->first);
 }
 
-void ForgetLocalWindow(HWND hwnd) {
-  auto it = g_byLocalWindow.find(hwnd);
-  if (!hwnd || it == g_byLocalWindow.end()) return;
-  for (const auto &[id, record] : it->second) record->m_hWnd = nullptr;
-  g_byLocalWindow.erase(it);
-  g_firstByLocalWindow.Erase(hwnd);
+void NoteLocalWindowDestroyed(HWND hwnd) {
+  if (hwnd && g_byLocalWindow.count(hwnd)) g_destroyedWindows.push_back(hwnd);
+}
+
+void ForgetDestroyedLocalWindows() {
+  if (g_destroyedWindows.empty()) return;
+  std::vector<HWND> noted;
+  noted.swap(g_destroyedWindows);
+  for (HWND hwnd : noted)
+    if (!IsWindow(hwnd)) ForgetLocalWindow(hwnd);
 }
 
 CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd) {

@@ -59,9 +59,12 @@ CWindowData *AddNewWindowData(UINT32 remoteWnd);
 // Destroys the record's local window (the record still registered while WM_DESTROY runs), releases
 // the record and removes the entry. Returns the entry after it, for walks that remove as they go.
 WindowRegistry::const_iterator DestroyWindowData(WindowRegistry::const_iterator entry);
-// A local window no longer exists: every record that had it has none now, so a later CREATE for
-// its id makes a new one.
-void ForgetLocalWindow(HWND hwnd);
+// A local window received WM_NCDESTROY. Any program can send that message to a live window, so
+// whether the window is really gone is checked before the registry is next used.
+void NoteLocalWindowDestroyed(HWND hwnd);
+// Every record whose local window was destroyed (by anyone, the add-in or another) has none now,
+// so a later CREATE for its id makes a new one and no walk names the dead handle.
+void ForgetDestroyedLocalWindows();
 // First record, in ascending id order, whose local window is hwnd; null when none.
 CWindowData *FindWindowDataByLocalWindow(HWND hwnd, UINT32 *remoteWnd);
 

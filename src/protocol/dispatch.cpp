@@ -9,6 +9,7 @@
 #include "mirror/destroy.h"
 #include "mirror/show_window.h"
 #include "mirror/title.h"
+#include "mirror/window_data.h"
 #include "session/hello.h"
 
 #include <cstdlib>
@@ -90,6 +91,7 @@ void Dispatch(std::string_view message, const FieldScan &scan) {
   }
   if (!row->act) return;
   try {
+    ForgetDestroyedLocalWindows();  // windows others destroyed since the last message
     row->act(fields);
   } catch (const std::bad_alloc &) {
     LogDebug("Memory cannot be obtained for %s: the rest of it is dropped\n", row->keyword);

@@ -158,12 +158,13 @@ LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK LocalWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   try {
+    ForgetDestroyedLocalWindows();
     switch (message) {
       case WM_DESTROY:
         return OnLocalWindowDestroyed(hwnd, wParam, lParam);
       case WM_NCDESTROY:
-        // The window is gone, whoever destroyed it: no record keeps its handle.
-        ForgetLocalWindow(hwnd);
+        // The window is going, whoever destroyed it: no record may keep its handle.
+        NoteLocalWindowDestroyed(hwnd);
         return DefWindowProcA(hwnd, message, wParam, lParam);
       case WM_CLOSE:
         return OnCloseRequest(hwnd, wParam, lParam);

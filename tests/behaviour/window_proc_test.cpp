@@ -164,6 +164,13 @@ TEST_F(WindowProcTest, CloseRequestsGoToTheAgentAndTheWindowStays) {
 // A local window destroyed by someone else leaves no dead handle behind: the next CREATE for its
 // id makes a new window, and the old handle maps to nothing.
 TEST_F(WindowProcTest, AWindowDestroyedFromOutsideIsMadeAgainByTheNextCreate) {
+  // Any program can send WM_NCDESTROY: a live window keeps its record.
+  SendMessageA(window_, WM_NCDESTROY, 0, 0);
+  EXPECT_EQ(SendForLocalWindow("CREATE,1,0x10,1,0,0"), nullptr) << "no second window for a live one";
+  TakeSent();
+  SendMessageA(window_, WM_SYSMENU_REQUEST, 0, 0);
+  EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000010,787,0,0"});
+
   ASSERT_TRUE(DestroyWindow(window_));
   TakeSent();
   const HWND again = SendForLocalWindow("CREATE,1,0x10,1,0,0");

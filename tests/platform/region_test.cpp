@@ -72,6 +72,12 @@ TEST(Regions, CombineModesAndResults) {
   EXPECT_TRUE(Same(Rects(shape), expected));
   EXPECT_EQ(CombineRgn(shape, shape, b, RGN_XOR), SIMPLEREGION);
   EXPECT_TRUE(EqualRgn(shape, a));
+  // Emptied by the last change: equal to any other empty region, however it was made.
+  EXPECT_EQ(CombineRgn(shape, shape, a, RGN_XOR), NULLREGION);
+  HRGN nothing = CreateRectRgn(0, 0, 0, 0);
+  EXPECT_TRUE(EqualRgn(shape, nothing));
+  DeleteObject(nothing);
+  EXPECT_EQ(CombineRgn(shape, shape, a, RGN_XOR), SIMPLEREGION);
 
   EXPECT_EQ(CombineRgn(out, shape, nullptr, RGN_COPY), SIMPLEREGION);
   EXPECT_EQ(OffsetRgn(out, 100, 1), SIMPLEREGION);

@@ -144,6 +144,8 @@ BOOL WINAPI EqualRgn(HRGN region1, HRGN region2) {
   Region *a = FindLocked<Region>(region1, GdiKind::Region);
   Region *b = FindLocked<Region>(region2, GdiKind::Region);
   if (!a || !b) return ERROR;
+  // Two empty regions are equal whatever extents the operations that emptied them left.
+  if (!pixman_region32_not_empty(&a->region) && !pixman_region32_not_empty(&b->region)) return TRUE;
   return pixman_region32_equal(&a->region, &b->region) ? TRUE : FALSE;
 }
 
