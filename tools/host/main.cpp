@@ -321,12 +321,20 @@ int main(int argc, char **argv) {
       fprintf(stderr, "quorv-host: %s\n", error.c_str());
       return 5;
     }
-    // On standard error: standard output may carry the transcript.
-    fprintf(stderr, "quorv-host: listening on 127.0.0.1:%d\n", s.listener.port());
   }
   if (!s.transcript.Open(o.transcript, o.echo || o.transcript.empty())) {
     fprintf(stderr, "quorv-host: cannot write %s\n", o.transcript.c_str());
     return 2;
+  }
+  if (o.listenPort >= 0) {
+    // On standard output: a note of the transcript when that goes there, a line of its own
+    // otherwise, so that standard output never mixes the two.
+    const std::string listening = "listening on 127.0.0.1:" + std::to_string(s.listener.port());
+    if (!o.echo && !o.transcript.empty()) {
+      printf("quorv-host: %s\n", listening.c_str());
+      fflush(stdout);
+    }
+    s.transcript.Line('#', listening);
   }
   s.transcript.Line('#', "quorv-host " + (o.script.empty() ? (o.replay.empty() ? "listen" : "replay " + o.replay)
                                                            : "script " + o.script));
