@@ -98,7 +98,11 @@ Native Rebuild(const unsigned char *wire, size_t wireSize) {
   std::memcpy(&n.guidItem, bytes + offsetof(Wire, guidItem), sizeof n.guidItem);
   n.hBalloonIcon = WidenHandle<HICON>(u32(offsetof(Wire, hBalloonIcon)));
 
-  if (!kWireLayoutIsNative) {
+  if (kWireLayoutIsNative) {
+    // The agent's size as it came, but never more than this structure holds: a shell that took a
+    // larger cbSize at its word would read past the record.
+    n.cbSize = static_cast<DWORD>(std::min<size_t>(n.cbSize, sizeof n));
+  } else {
     // The shell reads as much as cbSize says: the native size of the record's version, and nothing
     // of a later version the agent's size only partly reached.
     const size_t nativeSize = VersionSize<Native>(VersionOf<Wire>(wireSize));

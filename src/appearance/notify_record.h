@@ -34,7 +34,8 @@ constexpr size_t kMinWireNotifyRecordSize = 24;
 // False, with *native untouched, for a character type other than 'A' and 'W' or a record shorter
 // than kMinWireNotifyRecordSize.
 //
-// 32-bit build: the same bytes, the agent's cbSize kept, zero past the record.
+// 32-bit build: the same bytes, zero past the record, the agent's cbSize kept up to the size of the
+// whole structure (a longer record has nothing more any version holds).
 // 64-bit build: every member copied by name, the handles (hWnd, hIcon, hBalloonIcon) widened as
 // 32-bit handles are. cbSize names the native size of the record's version: a wire size of a known
 // version gives that version, a size between two versions the larger known version not larger than
