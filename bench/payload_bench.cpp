@@ -4,6 +4,7 @@
 
 #include "appearance/payload.h"
 #include "encode.h"
+#include "payload_inputs.h"
 
 // After the platform's headers, whose TRUE and FALSE GLib then keeps.
 #include <glib.h>
@@ -20,78 +21,11 @@
 
 namespace {
 
-constexpr size_t kTextSize = 1 << 20;  // 1 MiB of base64
-
-std::string RandomBytes(size_t count, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(count, '\0');
-  for (char &c : bytes) c = static_cast<char>(rng());
-  return bytes;
-}
-
-const std::string &CleanBytes() {
-  static const std::string bytes = RandomBytes(kTextSize / 4 * 3, 1);
-  return bytes;
-}
-
-// 1 MiB of base64 without a line end.
-const std::string &CleanText() {
-  static const std::string text = testkit::Base64Encode(CleanBytes());
-  return text;
-}
-
-// The same text in lines of 76 characters, each ended by CR LF, as mail-style encoders write it.
-const std::string &LinedText() {
-  static const std::string text = [] {
-    const std::string &clean = CleanText();
-    std::string lined;
-    lined.reserve(clean.size() + clean.size() / 76 * 2 + 2);
-    for (size_t at = 0; at < clean.size(); at += 76) {
-      lined.append(clean, at, 76);
-      lined += "\r\n";
-    }
-    return lined;
-  }();
-  return text;
-}
-
-// A region of many small rectangles in bands, packed as the agent sends UPDATERGN, with about
-// 1 MiB of base64 text.
-struct RegionPayload {
-  std::string text;
-  std::string block;  // the decoded packed block: size field and zlib stream
-  size_t unpackedSize = 0;
-};
-
-const RegionPayload &Region() {
-  static const RegionPayload payload = [] {
-    RegionPayload p;
-    std::mt19937 rng(7);
-    std::vector<testkit::Rect> rects;
-    LONG top = 0;
-    while (p.text.size() < kTextSize) {
-      // A band of rectangles with irregular edges, as the outline of overlapping windows gives.
-      for (int band = 0; band < 256; ++band, top += 1 + static_cast<LONG>(rng() % 3)) {
-        const LONG bottom = top + 1 + static_cast<LONG>(rng() % 4);
-        LONG left = static_cast<LONG>(rng() % 64);
-        for (int i = 0; i < 16; ++i) {
-          const LONG right = left + 1 + static_cast<LONG>(rng() % 200);
-          rects.push_back({left, top, right, bottom});
-          left = right + 1 + static_cast<LONG>(rng() % 50);
-        }
-        top = bottom;
-      }
-      const std::string data = testkit::RegionData(rects);
-      p.text = testkit::PackPayload(data);
-      p.unpackedSize = data.size();
-    }
-    UINT32 length = 0;
-    std::unique_ptr<unsigned char[]> block(Base64Decode(p.text.data(), static_cast<INT32>(p.text.size()), &length));
-    p.block.assign(reinterpret_cast<const char *>(block.get()), length);
-    return p;
-  }();
-  return payload;
-}
+using quorvbench::CleanBytes;
+using quorvbench::CleanText;
+using quorvbench::LinedText;
+using quorvbench::Region;
+using quorvbench::RegionPayload;
 
 // Every decoder must give the same bytes as the encoder was given before it is timed.
 void Check(bool ok, const char *what) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Reads the native benchmark results (Google Benchmark JSON, with median aggregates) and the Wine
-session run's output, and prints one table: each figure beside its peer, the ratio, the target and
-whether it is met.
+"""Reads the native benchmark results (Google Benchmark JSON, with median aggregates) and the output
+of the Windows programs of the x86 and the x64 build run under Wine, and prints two tables: each
+native figure beside its peer, the ratio, the target and whether it is met; and the decoders and
+the recorded session of the two Windows builds side by side.
 
-    report.py RESULTS.json [WINE-OUTPUT.txt]
+    report.py RESULTS.json [WINE-X86-OUTPUT.txt [WINE-X64-OUTPUT.txt]]
 """
 import json
 import re
@@ -42,16 +43,68 @@ def fmt_time(s):
             return "%.3g %s" % (s / scale, unit)
 
 
+def load_wine(path):
+    """The figures one Windows build's programs printed: decoder seconds per call, session rate."""
+    figures = {}
+    try:
+        text = open(path).read()
+    except (OSError, TypeError):
+        return figures
+    for name, value in re.findall(r"^(decoder_\w+_seconds|session_messages_per_second) ([0-9.e+-]+)\s*$", text, re.M):
+        figures[name] = float(value)
+    return figures
+
+
+def windows_table(x86, x64):
+    """The decoders and the session of the two Windows builds, each under the Wine of its kind."""
+    mib = 1 << 20
+    rows = []
+
+    def seconds(figures, name):
+        return figures.get("decoder_%s_seconds" % name)
+
+    def cell(s, size=None):
+        if s is None:
+            return "not run"
+        return fmt_time(s) + (" (%.0f MB/s)" % (size / s / 1e6) if size else "")
+
+    def compare(a, b, form):
+        return form % (b / a) if a and b else "n/a"
+
+    for name, label, size in (("base64_clean", "Base64Decode, 1 MiB clean", mib),
+                              ("base64_lines", "Base64Decode, 1 MiB in 76-char CRLF lines", mib),
+                              ("unpack_region", "UnpackPayload, 1 MiB region payload", mib),
+                              ("base64_region", "  its decode alone", mib),
+                              ("uncompress_region", "  its uncompress alone", None)):
+        a, b = seconds(x86, name), seconds(x64, name)
+        rows.append((label, cell(a, size), cell(b, size), compare(a, b, "%.2fx the time")))
+    for figures in (x86, x64):
+        parts = [seconds(figures, "base64_region"), seconds(figures, "uncompress_region")]
+        whole = seconds(figures, "unpack_region")
+        figures["unpack_ratio"] = whole / sum(parts) if whole and None not in parts else None
+    rows.append(("UnpackPayload / (decode + uncompress)",
+                 "%.3fx" % x86["unpack_ratio"] if x86.get("unpack_ratio") else "n/a",
+                 "%.3fx" % x64["unpack_ratio"] if x64.get("unpack_ratio") else "n/a", ""))
+    a, b = x86.get("session_messages_per_second"), x64.get("session_messages_per_second")
+    rows.append(("recorded demo session, real DLL", "%.0f messages/s" % a if a else "not run",
+                 "%.0f messages/s" % b if b else "not run", compare(b, a, "%.2fx the time")))
+    return rows
+
+
+def print_table(headers, rows):
+    widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(len(headers))]
+    line = lambda r: "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+    print(line(headers))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
+
+
 def main():
     context, m = load(sys.argv[1])
-    wine = None
-    if len(sys.argv) > 2:
-        try:
-            text = open(sys.argv[2]).read()
-            found = re.search(r"session_messages_per_second (\d+)", text)
-            wine = float(found.group(1)) if found else None
-        except OSError:
-            wine = None
+    x86 = load_wine(sys.argv[2] if len(sys.argv) > 2 else None)
+    x64 = load_wine(sys.argv[3] if len(sys.argv) > 3 else None)
+    wine = x86.get("session_messages_per_second")
 
     def t(name):
         e = m.get(name)
@@ -150,7 +203,7 @@ def main():
         native = e["counters"].get("items_per_second")
         count = int(e["counters"].get("messages", 0))
     row("recorded demo session, winsim (%s messages)" % count,
-        "%.0f messages/s" % native if native else "n/a", "the same under Wine, real DLL",
+        "%.0f messages/s" % native if native else "n/a", "the same under 32-bit Wine, x86 DLL",
         "%.0f messages/s" % wine if wine else "not run", times(ratio(native, wine)),
         "(reported)", "")
 
@@ -160,16 +213,15 @@ def main():
     row("LogDebug with logging off, per call", fmt_time(ours), "formatting the record alone", fmt_time(peer),
         times(ratio(ours, peer), "%.4fx"), "<= 5 ns", met(ours * 1e9 if ours else None, 5.0, False))
 
-    headers = ("figure", "ours", "peer", "peer figure", "ratio", "target", "")
-    widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(7)]
-    line = lambda r: "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
-    print(line(headers))
-    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-    for r in rows:
-        print(line(r))
+    print_table(("figure", "ours", "peer", "peer figure", "ratio", "target", ""), rows)
     print()
     print("medians of %s repetitions; CPU time of the process except the CREATE/DESTROY figures (wall clock)"
           % context.get("repetitions", "?"))
+    print()
+    print("The Windows builds, each under the Wine of its kind (the decoders linked into a program, the session")
+    print("through the DLL; wall clock, QueryPerformanceCounter; medians of the runs):")
+    print()
+    print_table(("figure", "x86, 32-bit Wine", "x64, 64-bit Wine", "x64 vs x86"), windows_table(x86, x64))
 
 
 if __name__ == "__main__":

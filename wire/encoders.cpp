@@ -210,6 +210,25 @@ std::vector<std::string> IconMessages(const char *keyword, uint32_t messageNumbe
   return out;
 }
 
+namespace {
+
+// A zero-terminated text field of the record, `characters` long, the last one always zero; the
+// ANSI form keeps ASCII and writes '?' for the rest.
+void PutText(std::string &out, std::u16string_view text, size_t characters, bool wide) {
+  std::string field;
+  for (size_t i = 0; i < text.size() && i + 1 < characters; ++i) {
+    const char16_t c = text[i];
+    if (wide)
+      PutU16(field, c);
+    else
+      field.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  }
+  field.resize(wide ? 2 * characters : characters, '\0');
+  out += field;
+}
+
+}  // namespace
+
 std::string NotifyRecordBytes(const NotifyRecord &record) {
   const bool wide = record.charType == 'W';
   const uint32_t fullSize = wide ? 956 : 508;
@@ -221,17 +240,15 @@ std::string NotifyRecordBytes(const NotifyRecord &record) {
   PutU32(full, record.uFlags);
   PutU32(full, record.uCallbackMessage);
   PutU32(full, record.hIcon);
-  // szTip: 128 characters, zero-terminated; the ANSI form keeps ASCII and writes '?' for the rest.
-  std::string tip;
-  for (size_t i = 0; i < record.tip.size() && i < 127; ++i) {
-    char16_t c = record.tip[i];
-    if (wide)
-      PutU16(tip, c);
-    else
-      tip.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  }
-  tip.resize(wide ? 256 : 128, '\0');
-  full += tip;
+  PutText(full, record.tip, 128, wide);
+  PutU32(full, record.dwState);
+  PutU32(full, record.dwStateMask);
+  PutText(full, record.info, 256, wide);
+  PutU32(full, record.uVersion);
+  PutText(full, record.infoTitle, 64, wide);
+  PutU32(full, record.dwInfoFlags);
+  full.append(reinterpret_cast<const char *>(record.guidItem), sizeof record.guidItem);
+  PutU32(full, record.hBalloonIcon);
   full.resize(std::max(fullSize, cbSize), '\0');
   full.resize(cbSize);
 

@@ -78,9 +78,19 @@ struct NotifyRecord {
   uint32_t uFlags = 0;
   uint32_t uCallbackMessage = 0;
   uint32_t hIcon = 0;
-  std::u16string tip;
+  std::u16string tip;  // at most 127 characters are written
+  uint32_t dwState = 0;
+  uint32_t dwStateMask = 0;
+  std::u16string info;  // at most 255
+  uint32_t uVersion = 0;
+  std::u16string infoTitle;  // at most 63
+  uint32_t dwInfoFlags = 0;
+  uint8_t guidItem[16] = {};
+  uint32_t hBalloonIcon = 0;
 };
-// The unpacked payload of a record message: CharType, dwMessage, then cbSize bytes of the record.
+// The unpacked payload of a record message: CharType, dwMessage, then cbSize bytes of the record
+// (hWnd at 4, hIcon at 20, szTip at 24...). Texts of the ANSI form keep ASCII and have '?' for
+// the rest.
 std::string NotifyRecordBytes(const NotifyRecord &record);
 
 // "f0,f1,...": one message line from its fields (no line end).

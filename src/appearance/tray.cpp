@@ -7,14 +7,14 @@
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 
-#include <algorithm>
-#include <cstring>
+#include <cinttypes>
 #include <memory>
 #include <new>
 #include <set>
 #include <string>
 
 #include "appearance/icon.h"
+#include "appearance/notify_record.h"
 #include "appearance/payload.h"
 #include "common/bytes.h"
 #include "common/debug_log.h"
@@ -26,21 +26,11 @@
 namespace {
 
 constexpr INT32 kRecordPart = -1;
-// A notification record's fields as a 32-bit application lays them out, the same in both forms.
-constexpr size_t kHWndOffset = 4;
-constexpr size_t kIdOffset = 8;
-constexpr size_t kFlagsOffset = 12;
-constexpr size_t kCallbackOffset = 16;
-constexpr size_t kIconOffset = 20;
-// hBalloonIcon, the last field of the latest records (956 bytes wide, 508 bytes narrow).
-constexpr size_t kBalloonIconOffsetW = 952;
-constexpr size_t kBalloonIconOffsetA = 504;
-// The record must reach past hIcon: those are the fields rewritten here.
-constexpr INT32 kMinRecordSize = 24;
 constexpr size_t kRecordHeaderSize = 5;  // CharType and dwMessage in front of the record
 
-// The pending record: the local copy of the remote record, waiting for its icon or the shell call.
-std::unique_ptr<unsigned char[]> pNotifyIconData;
+// The pending record: the remote record rebuilt as this build's structure, waiting for its icon or
+// the shell call.
+std::unique_ptr<NativeNotifyRecord> pNotifyIconData;
 char CharType = 0;
 DWORD dwMessage = 0;
 // The assembly for notification icons; SETICON has its own.
@@ -63,15 +53,14 @@ CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
   CWindowData *proxy = AddNewWindowData(remoteWnd);
   if (!proxy) return nullptr;
   CreateLocalWindow(proxy);
-  LogDebug("Create a local window:%.8X for remote window:%.8X\n",
-           static_cast<unsigned>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)), static_cast<unsigned>(remoteWnd));
+  LogDebug("Create a local window:%.8" PRIXPTR " for remote window:%.8X\n", reinterpret_cast<uintptr_t>(proxy->m_hWnd),
+           static_cast<unsigned>(remoteWnd));
   RestyleLocalWindow(proxy->m_hWnd, true, SW_HIDE);
   return proxy;
 }
 
 bool PendingRecordWantsIcon() {
-  const UINT32 flags = ReadU32(pNotifyIconData.get() + kFlagsOffset);
-  return (flags & NIF_ICON) != 0 && ReadU32(pNotifyIconData.get() + kIconOffset) != 0;
+  return (pNotifyIconData->uFlags() & NIF_ICON) != 0 && pNotifyIconData->hIcon() != nullptr;
 }
 
 void DropPendingRecord() {
@@ -99,17 +88,16 @@ int CallShellWithPendingRecord(bool large) {
   if (PendingRecordWantsIcon()) {
     LogDebug(large ? "Now get large icon\n" : "Now get small icon\n");
     icon = BuildIcon(g_trayIconAssembly);
-    WriteU32(pNotifyIconData.get() + kIconOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(icon)));
+    pNotifyIconData->hIcon() = icon;
   }
   // The shell keeps its own copy of the icon; ours goes when the call returns.
   UniqueIcon builtIcon(icon);
   LogDebug("Now calling local Shell_NotifyIcon functions\n");
-  const BOOL shown = CharType == 'W'
-                         ? Shell_NotifyIconW(dwMessage, reinterpret_cast<NOTIFYICONDATAW *>(pNotifyIconData.get()))
-                         : Shell_NotifyIconA(dwMessage, reinterpret_cast<NOTIFYICONDATAA *>(pNotifyIconData.get()));
-  const std::pair<HWND, UINT> key(
-      reinterpret_cast<HWND>(static_cast<UINT_PTR>(ReadU32(pNotifyIconData.get() + kHWndOffset))),
-      ReadU32(pNotifyIconData.get() + kIdOffset));
+  // The record's own structure picks the call.
+  NativeNotifyRecord &record = *pNotifyIconData;
+  const BOOL shown =
+      record.charType == 'W' ? Shell_NotifyIconW(dwMessage, &record.w) : Shell_NotifyIconA(dwMessage, &record.a);
+  const std::pair<HWND, UINT> key(record.hWnd(), record.uID());
   const DWORD message = dwMessage;
   ResetAfterFire();
   if (shown && message == NIM_ADD) g_shownIcons.insert(key);
@@ -126,36 +114,36 @@ int TakeNotifyRecord(CWindowData *proxy, bool large, std::string_view payload) {
     return 0;
   }
   const unsigned char *data = reinterpret_cast<const unsigned char *>(bytes.data());
-  CharType = static_cast<char>(data[0]);
-  dwMessage = ReadU32(data + 1);
-  LogDebug("CharType=%c, dwMessage=%d\n", CharType, static_cast<int>(dwMessage));
-  if (CharType != 'W' && CharType != 'A') return 0;
+  // Read aside: a rejected record leaves the form and the message of the one waiting for its icon
+  // as they were (the waiting record is neither read as the other form nor turned into another
+  // call).
+  const char charType = static_cast<char>(data[0]);
+  const DWORD message = ReadU32(data + 1);
+  LogDebug("CharType=%c, dwMessage=%d\n", charType, static_cast<int>(message));
+  if (charType != 'W' && charType != 'A') return 0;
 
   const INT32 iNotifyDataSize = static_cast<INT32>(ReadU32(data + kRecordHeaderSize));
   LogDebug("iNotifyDataSize = %d\n", static_cast<int>(iNotifyDataSize));
-  if (iNotifyDataSize < kMinRecordSize || static_cast<size_t>(iNotifyDataSize) > bytes.size() - kRecordHeaderSize)
+  if (iNotifyDataSize < static_cast<INT32>(kMinWireNotifyRecordSize) ||
+      static_cast<size_t>(iNotifyDataSize) > bytes.size() - kRecordHeaderSize)
     return 0;
 
-  pNotifyIconData.reset();
-  // The shell reads a record whose cbSize it does not know as one of the first version's size,
-  // longer than the smallest records accepted here: the buffer always spans the whole structure,
-  // zero past the copied bytes, so no size the agent names makes the shell read past it.
-  const size_t structureSize = CharType == 'W' ? sizeof(NOTIFYICONDATAW) : sizeof(NOTIFYICONDATAA);
-  const size_t bufferSize = std::max(static_cast<size_t>(iNotifyDataSize), structureSize);
-  pNotifyIconData.reset(new (std::nothrow) unsigned char[bufferSize]());
+  CharType = charType;
+  dwMessage = message;
+  pNotifyIconData.reset(new (std::nothrow) NativeNotifyRecord);
   if (!pNotifyIconData) {
     LogDebug("New pNotifyIconData buffer failed!\n");
+    DropPendingRecord();
     return 0;
   }
-  unsigned char *record = pNotifyIconData.get();
-  std::memcpy(record, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize));
-  WriteU32(record + kHWndOffset, static_cast<UINT32>(reinterpret_cast<UINT_PTR>(proxy->m_hWnd)));
+  RebuildNotifyRecord(CharType, data + kRecordHeaderSize, static_cast<size_t>(iNotifyDataSize), pNotifyIconData.get());
+  NativeNotifyRecord &record = *pNotifyIconData;
+  record.hWnd() = proxy->m_hWnd;
   // A balloon icon is a handle of the remote session, meaningless (or another object) here: none.
-  const size_t balloonIcon = CharType == 'W' ? kBalloonIconOffsetW : kBalloonIconOffsetA;
-  if (static_cast<size_t>(iNotifyDataSize) >= balloonIcon + 4) WriteU32(record + balloonIcon, 0);
-  if (ReadU32(record + kFlagsOffset) & NIF_MESSAGE) {
-    proxy->m_uTrayCallbackMsg = ReadU32(record + kCallbackOffset);
-    WriteU32(record + kCallbackOffset, WM_TRAYMESSAGE);
+  record.hBalloonIcon() = nullptr;
+  if (record.uFlags() & NIF_MESSAGE) {
+    proxy->m_uTrayCallbackMsg = record.uCallbackMessage();
+    record.uCallbackMessage() = WM_TRAYMESSAGE;
   }
   if (PendingRecordWantsIcon()) {
     LogDebug("There is ICON data, wait for more data to come ...\n");
@@ -189,9 +177,7 @@ void DeleteNotifyIcon(HWND hwnd, UINT uID) {
 void RemoveNotifyIconsOf(HWND hwnd) {
   // A record still waiting for its icon names this window: shown later, it would give the shell
   // an icon of a window that is gone (or of whatever window gets the handle next).
-  if (pNotifyIconData &&
-      ReadU32(pNotifyIconData.get() + kHWndOffset) == static_cast<UINT32>(reinterpret_cast<UINT_PTR>(hwnd)))
-    DropPendingRecord();
+  if (pNotifyIconData && pNotifyIconData->hWnd() == hwnd) DropPendingRecord();
   for (auto it = g_shownIcons.lower_bound({hwnd, 0}); it != g_shownIcons.end() && it->first == hwnd;) {
     DeleteNotifyIcon(hwnd, it->second);
     it = g_shownIcons.erase(it);

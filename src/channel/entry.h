@@ -7,7 +7,7 @@
 #include <cchannel.h>
 
 #ifdef _WIN32
-#define QUORV_EXPORT  // quorv.def exports the entry point undecorated
+#define QUORV_EXPORT  // quorv-x86.def and quorv-x64.def export the entry point undecorated
 #else
 #define QUORV_EXPORT WINSIM_EXPORT
 #endif

@@ -75,8 +75,11 @@ void LoadDisplaySettings() {
   char keyPath[sizeof g_registryPath + sizeof "\\LocalInput"];
   snprintf(keyPath, sizeof keyPath, "%s\\LocalInput", g_registryPath);
   UniqueRegKey key;
-  // Read access only: a standard user cannot open a key under HKEY_LOCAL_MACHINE for more.
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+  // Read access only: a standard user cannot open a key under HKEY_LOCAL_MACHINE for more. The
+  // 32-bit view, where a 32-bit installer writes, on both builds: the 64-bit add-in reads the same
+  // value as the 32-bit one (the flag changes nothing for a 32-bit process).
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put()) != ERROR_SUCCESS)
+    return;
   DWORD value = 1;  // the key without the value
   DWORD size = sizeof value;
   DWORD type = 0;

@@ -8,6 +8,8 @@
 #include "mirror/local_window.h"
 #include "mirror/window_data.h"
 
+#include <cinttypes>
+
 namespace {
 
 constexpr UINT32 kToolWindowFlag = 2;  // CREATE field 5: the remote window is a tool window
@@ -36,8 +38,8 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
     record = AddNewWindowData(remoteWnd);
     if (!record) return 1;  // memory cannot be obtained: the command is dropped
   } else {
-    LogDebug("Find CWindowData object %.8X for remote window:%.8X!\n",
-             static_cast<unsigned>(reinterpret_cast<uintptr_t>(record)), static_cast<unsigned>(remoteWnd));
+    LogDebug("Find CWindowData object %.8" PRIXPTR " for remote window:%.8X!\n", reinterpret_cast<uintptr_t>(record),
+             static_cast<unsigned>(remoteWnd));
   }
   record->m_remoteWnd = remoteWnd;
   record->m_remoteParent = parentId;

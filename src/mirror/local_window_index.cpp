@@ -2,8 +2,9 @@
 
 size_t LocalWindowIndex::Home(HWND hwnd) const {
   // Window handles are close together and share their low bits: spread them by Fibonacci hashing
-  // and take the top bits of the product.
-  const uint32_t mixed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hwnd)) * 0x9E3779B1u;
+  // and take the top bits of the product. A 64-bit handle's upper half is folded in first.
+  const uint64_t value = reinterpret_cast<uintptr_t>(hwnd);
+  const uint32_t mixed = static_cast<uint32_t>(value ^ (value >> 32)) * 0x9E3779B1u;
   return m_shift >= 32 ? 0 : mixed >> m_shift;
 }
 

@@ -8,6 +8,7 @@
 #include "common/host_interface.h"
 #include "mirror/window_data.h"
 
+#include <cinttypes>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -136,8 +137,8 @@ LRESULT OnCloseRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT OnTrayMessage(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-  LogDebug("Received WM_TRAYMESSAGE, now send it to server, message received from local window:%.8X\n",
-           static_cast<unsigned>(reinterpret_cast<uintptr_t>(hwnd)));
+  LogDebug("Received WM_TRAYMESSAGE, now send it to server, message received from local window:%.8" PRIXPTR "\n",
+           reinterpret_cast<uintptr_t>(hwnd));
   UINT32 remoteWnd = 0;
   CWindowData *record = FindWindowDataByLocalWindow(hwnd, &remoteWnd);
   if (!record) return DefWindowProcA(hwnd, WM_TRAYMESSAGE, wParam, lParam);

@@ -496,7 +496,7 @@ TEST_F(MirrorBeforeSessionTest, UnloadFromAnotherThreadLeavesNoClassPointingAtUn
   const std::vector<HWND> created = LocalWindows();
   ASSERT_EQ(created.size(), 1u);
   MEMORY_BASIC_INFORMATION info = {};
-  VirtualQuery(reinterpret_cast<const void *>(GetClassLongA(created[0], GCL_WNDPROC)), &info, sizeof info);
+  VirtualQuery(reinterpret_cast<const void *>(GetClassLongPtrA(created[0], GCLP_WNDPROC)), &info, sizeof info);
   EXPECT_EQ(info.AllocationBase, GetModuleHandleA("quorv.dll"));
   if (reserved) VirtualFree(reserved, 0, MEM_RELEASE);
 #endif

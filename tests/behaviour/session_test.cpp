@@ -111,6 +111,14 @@ TEST_F(SessionTest, TheRegistryModeDecidesCaptionTaskbarButtonAndVisibility) {
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({false, false, true}));
 }
 
+TEST_F(SessionTest, TheModeIsReadFromTheViewA32BitInstallerWritesTo) {
+  // A 64-bit program on 64-bit Windows has two views of HKLM\SOFTWARE; elsewhere both names reach
+  // the one view, and the value written last is there. Either way the add-in sees mode 2.
+  SetRegistryDisplayMode(kRegistryPath, 1, KEY_WOW64_64KEY);
+  SetRegistryDisplayMode(kRegistryPath, 2, KEY_WOW64_32KEY);
+  ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, true, false}));
+}
+
 TEST_F(SessionTest, AVersionThreeAgentSwitchesToModeOneForGood) {
   SetRegistryDisplayMode(kRegistryPath, 2);
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({true, false, false}, 3));

@@ -9,6 +9,8 @@
 
 #ifndef _WIN32
 #include <inspect.h>
+#else
+#include "support/shell_calls.h"
 #endif
 
 namespace quorvtest {
@@ -36,6 +38,9 @@ class TrayTest : public AddinTest {
     AddinTest::SetUp();
     EnableLog();
     ASSERT_NO_FATAL_FAILURE(LoadAndConnect());
+#ifdef _WIN32
+    ASSERT_TRUE(RecordShellCalls(GetModuleHandleA("quorv.dll")));
+#endif
     StartSession();
     before_ = LocalWindows();
   }
@@ -200,6 +205,95 @@ TEST_F(TrayTest, BadRecordsAndStrayIconPartsReachNoShell) {
   SendRecord(shortest);
   EXPECT_EQ(ShellCalls(), 2);
 }
+
+TEST_F(TrayTest, ARejectedRecordLeavesTheWaitingOneAsItWas) {
+  // An ANSI add waits for its icon; a UTF-16 delete with a size that does not fit is rejected; the
+  // icon then completes the add, which reaches the shell as the ANSI add it was.
+  SendRecord(Record('A', 0 /* NIM_ADD */, 4, kNifMessage | kNifIcon | kNifTip, 0x8004, 0x55, u"Waiting"));
+  std::string rejected = testkit::NotifyRecordBytes(Record('W', 2 /* NIM_DELETE */, 4, 0));
+  testkit::SetU32(rejected, 5, 3);
+  SendBytes(rejected);
+  EXPECT_EQ(LogCount("iNotifyDataSize = 3\n"), 1);
+  SendIcon(16, testkit::Image{16, 16, std::vector<uint32_t>(256, 0xFF336699)});
+  EXPECT_EQ(ShellCalls(), 1);
+#ifndef _WIN32
+  const std::vector<winsim::NotifyIconEntry> icons = winsim::NotifyIcons();
+  ASSERT_EQ(icons.size(), 1u);
+  EXPECT_EQ(icons[0].tip, u"Waiting");
+  EXPECT_NE(icons[0].hIcon, nullptr);
+#else
+  const std::vector<ShellCall> calls = TakeShellCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].form, 'A');
+  EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(calls[0].tip, u"Waiting");
+  EXPECT_TRUE(calls[0].iconRead);
+#endif
+}
+
+#ifdef _WIN32
+// Through the loaded DLL, x86 or x64: the shell gets the structure of this build with the proxy
+// window, the callback, the tip and the icon's pixels; the icon the agent deleted is not deleted
+// again when its window goes, the one it left is, under the key it was added with.
+TEST_F(TrayTest, TheShellGetsThisBuildsStructure) {
+  constexpr bool k64 = sizeof(void *) == 8;
+  testkit::Image image{16, 16, {}};
+  for (uint32_t i = 0; i < 256; ++i) image.pixels.push_back(i % 7 ? 0xFF000000u | (i * 0x030507u) : 0);
+  SendRecord(Record('W', 0 /* NIM_ADD */, 5, kNifMessage | kNifIcon | kNifTip, 0x8005, 0x1234, u"Remote \u2014 clock"));
+  SendIcon(16, image);
+  SendRecord(Record('W', 1 /* NIM_MODIFY */, 5, kNifTip, 0, 0, u"Later"));
+  testkit::NotifyRecord first = Record('A', 0, 6, kNifMessage | kNifTip, 0x8006, 0, u"First version");
+  first.cbSize = 88;
+  SendRecord(first);
+  SendRecord(Record('W', 2 /* NIM_DELETE */, 5, 0));
+  const std::vector<HWND> made = NewWindows();
+  ASSERT_EQ(made.size(), 1u);
+  const HWND proxy = made[0];
+
+  std::vector<ShellCall> calls = TakeShellCalls();
+  ASSERT_EQ(calls.size(), 4u);
+  const ShellCall &add = calls[0];
+  EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(add.form, 'W');
+  EXPECT_EQ(add.cbSize, k64 ? 976u : 956u);
+  EXPECT_EQ(add.hWnd, proxy);
+  EXPECT_EQ(add.uID, 5u);
+  EXPECT_EQ(add.uFlags, kNifMessage | kNifIcon | kNifTip);
+  EXPECT_EQ(add.uCallbackMessage, static_cast<UINT>(WM_TRAYMESSAGE));
+  EXPECT_EQ(add.tip, u"Remote \u2014 clock");
+  ASSERT_TRUE(add.iconRead);
+  EXPECT_EQ(testkit::CompareIconPixels(add.icon, image), "");
+  EXPECT_TRUE(add.result);
+
+  EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(calls[1].cbSize, k64 ? 976u : 956u);
+  EXPECT_EQ(calls[1].hWnd, proxy);
+  EXPECT_EQ(calls[1].tip, u"Later");
+  EXPECT_TRUE(calls[1].result);
+
+  EXPECT_EQ(calls[2].form, 'A');
+  EXPECT_EQ(calls[2].cbSize, k64 ? 104u : 88u) << "the first version's size";
+  EXPECT_EQ(calls[2].hWnd, proxy);
+  EXPECT_EQ(calls[2].uID, 6u);
+  EXPECT_EQ(calls[2].uCallbackMessage, static_cast<UINT>(WM_TRAYMESSAGE));
+  EXPECT_EQ(calls[2].tip, u"First version");
+  EXPECT_TRUE(calls[2].result);
+
+  EXPECT_EQ(calls[3].message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(calls[3].hWnd, proxy);
+  EXPECT_EQ(calls[3].uID, 5u);
+  EXPECT_TRUE(calls[3].result);
+
+  Send("DESTROY,9,0x500,0");
+  EXPECT_FALSE(IsWindow(proxy));
+  calls = TakeShellCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(calls[0].hWnd, proxy);
+  EXPECT_EQ(calls[0].uID, 6u);
+  EXPECT_TRUE(calls[0].result);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvtest

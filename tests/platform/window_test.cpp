@@ -50,9 +50,9 @@ LRESULT CALLBACK ReplacedProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 // replaced, later windows get the new one, existing windows keep theirs.
 TEST(Classes, ClassProcedureChangesOnlyLaterWindows) {
   HWND before = MakeWindow(WS_POPUP);
-  LONG replacement = reinterpret_cast<LONG>(ReplacedProc);
-  EXPECT_EQ(SetClassLongA(before, GCL_WNDPROC, replacement),
-            static_cast<DWORD>(reinterpret_cast<LONG>(RecordingProcA)));
+  const LONG_PTR replacement = reinterpret_cast<LONG_PTR>(ReplacedProc);
+  EXPECT_EQ(static_cast<ULONG_PTR>(SetClassLongPtrA(before, GCLP_WNDPROC, replacement)),
+            reinterpret_cast<ULONG_PTR>(RecordingProcA));
   HWND after = MakeWindow(WS_POPUP);
   SendMessageA(before, WM_USER, 0, 0);
   SendMessageA(after, WM_USER, 0, 0);
@@ -61,8 +61,8 @@ TEST(Classes, ClassProcedureChangesOnlyLaterWindows) {
   EXPECT_FALSE(GetClassInfoA(nullptr, kClassA, &info));  // no instance: system classes only
   ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), kClassA, &info));
   EXPECT_EQ(info.lpfnWndProc, ReplacedProc);
-  EXPECT_EQ(GetClassLongA(after, GCL_WNDPROC), static_cast<DWORD>(replacement));
-  SetClassLongA(before, GCL_WNDPROC, reinterpret_cast<LONG>(RecordingProcA));
+  EXPECT_EQ(static_cast<ULONG_PTR>(GetClassLongPtrA(after, GCLP_WNDPROC)), static_cast<ULONG_PTR>(replacement));
+  SetClassLongPtrA(before, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProcA));
   SetLastError(0);
   EXPECT_TRUE(GetClassInfoA(nullptr, "static", &info));
   EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "NoSuchClass", &info));

@@ -20,7 +20,7 @@ const char kFrameClass[] = "QuorvTestFrame";
 
 std::vector<HostMessage> g_hostMessages;
 std::vector<HostMessage> g_threadMessages;
-std::vector<std::string> g_registryKeys;
+std::vector<std::pair<std::string, REGSAM>> g_registryKeys;  // made by the test, with their view
 
 LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message >= WM_USER && message < WM_USER + 0x100) {
@@ -64,7 +64,7 @@ void AddinTest::TearDown() {
   log_.reset();
   remove(LanguageIniPath().c_str());
   for (auto it = g_registryKeys.rbegin(); it != g_registryKeys.rend(); ++it)
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, it->c_str());
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, it->first.c_str(), it->second, 0);
   g_registryKeys.clear();
 }
 
@@ -78,7 +78,7 @@ void AddinTest::WriteLanguageIni(const std::string &content) {
   file << content;
 }
 
-void AddinTest::SetRegistryDisplayMode(const std::string &path, int value) {
+void AddinTest::SetRegistryDisplayMode(const std::string &path, int value, REGSAM view) {
   // Every level is remembered so TearDown removes them, leaves first.
   std::string full;
   std::stringstream parts(path + "\\LocalInput");
@@ -86,14 +86,14 @@ void AddinTest::SetRegistryDisplayMode(const std::string &path, int value) {
   while (std::getline(parts, part, '\\')) {
     full += (full.empty() ? "" : "\\") + part;
     HKEY probe = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, KEY_QUERY_VALUE, &probe) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, KEY_QUERY_VALUE | view, &probe) == ERROR_SUCCESS)
       RegCloseKey(probe);
     else
-      g_registryKeys.push_back(full);
+      g_registryKeys.emplace_back(full, view);
   }
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+                                           KEY_ALL_ACCESS | view, nullptr, &key, nullptr));
   if (value >= 0) {
     DWORD data = static_cast<DWORD>(value);
     ASSERT_EQ(ERROR_SUCCESS,

@@ -40,8 +40,10 @@ class AddinTest : public ::testing::Test {
   // Language.ini beside the host executable; written with kHostTitle by SetUp. Empty content
   // removes the file.
   void WriteLanguageIni(const std::string &content);
-  // HKLM\<path>\LocalInput\WindowDisplayMode; value < 0 creates the key without the value.
-  void SetRegistryDisplayMode(const std::string &path, int value);
+  // HKLM\<path>\LocalInput\WindowDisplayMode; value < 0 creates the key without the value. The
+  // view: where a 32-bit installer writes (KEY_WOW64_32KEY), or the 64-bit one (KEY_WOW64_64KEY),
+  // which differ only for a 64-bit program on 64-bit Windows.
+  void SetRegistryDisplayMode(const std::string &path, int value, REGSAM view = KEY_WOW64_32KEY);
   // The marker file that switches the diagnostic log on, and the log's content.
   void EnableLog();
   std::string ReadLog();

@@ -20,6 +20,8 @@
 namespace {
 
 constexpr char kDefaultPath[] = "SOFTWARE\\quorv\\tamberlyn\\Client";
+// Where a 32-bit installer writes the display mode, and where both builds read it.
+constexpr REGSAM kInstallerView = KEY_WOW64_32KEY;
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -35,14 +37,16 @@ class SettingsTest : public ::testing::Test {
   }
   void TearDown() override {
     remove(iniPath_.c_str());
-    for (auto it = keys_.rbegin(); it != keys_.rend(); ++it) RegDeleteKeyA(HKEY_LOCAL_MACHINE, it->c_str());
+    for (auto it = keys_.rbegin(); it != keys_.rend(); ++it)
+      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, it->c_str(), kInstallerView, 0);
   }
 
   void WriteIni(const std::string &content) {
     std::ofstream file(iniPath_, std::ios::binary | std::ios::trunc);
     file << content;
   }
-  // HKLM\<path>\LocalInput with WindowDisplayMode = value (value < 0: the key without the value).
+  // HKLM\<path>\LocalInput with WindowDisplayMode = value (value < 0: the key without the value),
+  // in the view a 32-bit installer writes to.
   void SetMode(const std::string &path, int value) {
     std::string full;
     size_t start = 0;
@@ -52,16 +56,16 @@ class SettingsTest : public ::testing::Test {
       if (end == std::string::npos) end = whole.size();
       full = whole.substr(0, end);
       HKEY probe = nullptr;
-      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, KEY_QUERY_VALUE, &probe) == ERROR_SUCCESS)
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, KEY_QUERY_VALUE | kInstallerView, &probe) == ERROR_SUCCESS)
         RegCloseKey(probe);
       else if (std::find(keys_.begin(), keys_.end(), full) == keys_.end())
         keys_.push_back(full);
       start = end + 1;
     }
-    if (value < 0) RegDeleteKeyA(HKEY_LOCAL_MACHINE, whole.c_str());  // made anew, without the value
+    if (value < 0) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, whole.c_str(), kInstallerView, 0);  // anew, without the value
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, whole.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+                                             KEY_ALL_ACCESS | kInstallerView, nullptr, &key, nullptr));
     if (value >= 0) {
       const DWORD data = static_cast<DWORD>(value);
       ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "WindowDisplayMode", 0, REG_DWORD,

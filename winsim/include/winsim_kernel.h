@@ -42,6 +42,9 @@
 #define KEY_CREATE_SUB_KEY 0x0004
 #define KEY_CREATE_LINK 0x0020
 #define KEY_ALL_ACCESS 0xF003F
+// The registry views of 64-bit Windows. winsim is a 32-bit system with one view: both name it.
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 #define REG_SZ 1
 #define REG_DWORD 4
 #define REG_OPTION_NON_VOLATILE 0
@@ -114,4 +117,5 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cl
                                LPSECURITY_ATTRIBUTES attributes, PHKEY result, LPDWORD disposition);
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data, DWORD dataSize);
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LSTATUS WINAPI RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved);
 }

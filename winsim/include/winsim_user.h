@@ -453,6 +453,7 @@ COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 // As on 32-bit Windows, the pointer-sized calls are the 32-bit ones.
 #define SetWindowLongPtrA SetWindowLongA
 #define SetClassLongPtrA SetClassLongA
+#define GetClassLongPtrA GetClassLongA
 
 #ifndef UNICODE
 #define GetClassInfo GetClassInfoA

@@ -194,6 +194,11 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return ERROR_SUCCESS;
 }
 
+LSTATUS WINAPI RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM, DWORD reserved) {
+  if (reserved) return ERROR_INVALID_PARAMETER;
+  return RegDeleteKeyA(key, subKey);
+}
+
 LSTATUS WINAPI RegCloseKey(HKEY key) {
   Registry &r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
