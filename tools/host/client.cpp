@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tray_view.h"
+
 namespace host {
 
 namespace {
@@ -20,6 +22,8 @@ bool ChannelClient::Load(const std::string &path, std::string *error) {
     *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
+  // So that the host's strip can show the mirrored notification icons.
+  WatchNotifyIcons(module_);
   auto entry = reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void *>(GetProcAddress(module_, "VirtualChannelEntry")));
   if (!entry) {
     *error = path + " exports no VirtualChannelEntry";
@@ -55,6 +59,7 @@ void ChannelClient::Unload() {
   if (completer_.joinable()) completer_.join();
   if (module_) FreeLibrary(module_);
   module_ = nullptr;
+  ForgetNotifyIcons();
   initProc_ = nullptr;
   openProc_ = nullptr;
   openHandle_ = 0;

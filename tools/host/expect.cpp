@@ -86,21 +86,22 @@ bool Runner::ExpectWindow(const Step &step) {
   const HWND hwnd = LocalWindowOf(step.window);
   const std::string name = LocalWindowName(step.window);
   for (const std::string &state : step.words) {
+    const std::string expected = state == "title" ? "title \"" + step.text + "\"" : state;
     if (state == "gone") {
-      if (hwnd) return Fail(step, name + " still exists");
+      if (hwnd) return Fail(step, name + ": expected gone, seen a window that still exists");
       continue;
     }
-    if (!hwnd) return Fail(step, "there is no local window for " + name);
+    if (!hwnd) return Fail(step, name + ": expected " + expected + ", seen no such window");
     const WindowState s = ReadWindowState(hwnd);
-    std::string problem;
-    if (state == "visible" && !s.visible) problem = "is hidden";
-    if (state == "hidden" && s.visible) problem = "is visible";
-    if (state == "tool" && !s.tool) problem = "has no WS_EX_TOOLWINDOW";
-    if (state == "notool" && s.tool) problem = "has WS_EX_TOOLWINDOW";
-    if (state == "icon-big" && s.bigIcon == "none") problem = "has no large icon";
-    if (state == "icon-small" && s.smallIcon == "none") problem = "has no small icon";
-    if (state == "title" && s.title != step.text) problem = "is titled \"" + s.title + "\", not \"" + step.text + "\"";
-    if (!problem.empty()) return Fail(step, name + " " + problem);
+    std::string seen;
+    if (state == "visible" && !s.visible) seen = "hidden";
+    if (state == "hidden" && s.visible) seen = "visible";
+    if (state == "tool" && !s.tool) seen = "no WS_EX_TOOLWINDOW";
+    if (state == "notool" && s.tool) seen = "WS_EX_TOOLWINDOW";
+    if (state == "icon-big" && s.bigIcon == "none") seen = "no large icon";
+    if (state == "icon-small" && s.smallIcon == "none") seen = "no small icon";
+    if (state == "title" && s.title != step.text) seen = "title \"" + s.title + "\"";
+    if (!seen.empty()) return Fail(step, name + ": expected " + expected + ", seen " + seen);
   }
   std::string states;
   for (const std::string &s : step.words) states += " " + s + (s == "title" ? " \"" + step.text + "\"" : "");
@@ -113,21 +114,22 @@ bool Runner::ExpectFrame(const Step &step) {
   std::string states;
   for (const std::string &state : step.words) {
     states += " " + state;
-    std::string problem;
-    if (state == "visible" && !s.visible) problem = "is hidden";
-    if (state == "hidden" && s.visible) problem = "is visible";
-    if (state == "caption" && !s.caption) problem = "has no caption";
-    if (state == "nocaption" && s.caption) problem = "has a caption";
-    if (state == "tool" && !s.tool) problem = "has no WS_EX_TOOLWINDOW";
-    if (state == "notool" && s.tool) problem = "has WS_EX_TOOLWINDOW";
-    if (state == "empty" && !(s.hasRegion && s.rects.empty())) problem = "is not cut to an empty shape";
+    std::string seen;
+    if (state == "visible" && !s.visible) seen = "hidden";
+    if (state == "hidden" && s.visible) seen = "visible";
+    if (state == "caption" && !s.caption) seen = "no caption";
+    if (state == "nocaption" && s.caption) seen = "a caption";
+    if (state == "tool" && !s.tool) seen = "no WS_EX_TOOLWINDOW";
+    if (state == "notool" && s.tool) seen = "WS_EX_TOOLWINDOW";
+    if (state == "empty" && !(s.hasRegion && s.rects.empty()))
+      seen = s.hasRegion ? "a shape of " + std::to_string(s.rects.size()) + " rectangles" : "no shape";
     if (state.rfind("inside ", 0) == 0 || state.rfind("outside ", 0) == 0) {
       const bool inside = state[0] == 'i';
       long x = 0, y = 0;
       sscanf(state.c_str() + state.find(' ') + 1, "%ld,%ld", &x, &y);
-      if (FramePointShown(s, x, y) != inside) problem = std::string(inside ? "does not show" : "shows") + " the point";
+      if (FramePointShown(s, x, y) != inside) seen = inside ? "the point cut away" : "the point shown";
     }
-    if (!problem.empty()) return Fail(step, "the host frame window " + problem + " (" + state + ")");
+    if (!seen.empty()) return Fail(step, "the host frame window: expected " + state + ", seen " + seen);
   }
   transcript_.Line('=', "expect frame" + states + ": ok");
   return true;

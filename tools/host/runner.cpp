@@ -1,8 +1,10 @@
 #include "runner.h"
 
 #include "client.h"
+#include "common/host_interface.h"
 #include "encode.h"
 #include "state.h"
+#include "tray_view.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,11 +21,11 @@ using testkit::HexId;
 
 const char *HostMessageName(UINT message) {
   switch (message) {
-    case WM_USER + 4: return "WM_USER_ACTIVE_WINDOW";
-    case WM_USER + 5: return "WM_USER_START_PROG_REQ";
-    case WM_USER + 6: return "WM_USER_START_PROG_ACK";
-    case WM_USER + 7: return "WM_USER_WINDOWS_CHANGED";
-    case WM_USER + 8: return "WM_USER_PLACEHOLDER_WINDOW";
+    case WM_USER_ACTIVE_WINDOW: return "WM_USER_ACTIVE_WINDOW";
+    case WM_USER_START_PROG_REQ: return "WM_USER_START_PROG_REQ";
+    case WM_USER_START_PROG_ACK: return "WM_USER_START_PROG_ACK";
+    case WM_USER_WINDOWS_CHANGED: return "WM_USER_WINDOWS_CHANGED";
+    case WM_USER_PLACEHOLDER_WINDOW: return "WM_USER_PLACEHOLDER_WINDOW";
     default: return nullptr;
   }
 }
@@ -92,7 +94,7 @@ void Runner::Settle() {
     std::string line;
     if (const char *name = HostMessageName(m.message)) {
       line = name;
-      if (m.message == WM_USER + 4 || m.message == WM_USER + 8) line += " " + WindowName(reinterpret_cast<HWND>(m.wParam));
+      if (m.message == WM_USER_ACTIVE_WINDOW || m.message == WM_USER_PLACEHOLDER_WINDOW) line += " " + WindowName(reinterpret_cast<HWND>(m.wParam));
       else if (m.wParam) line += " wParam=" + std::to_string(m.wParam);
     } else {
       line = "WM_USER+" + std::to_string(m.message - WM_USER) + " wParam=" + std::to_string(m.wParam);
@@ -167,6 +169,8 @@ void Runner::Shot(const Step &step) {
   }
   for (int i = 0; i < 200 && GetFileAttributesA(request.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
     WaitPumping(nullptr, 100);
+  // A click's mark stays until a screenshot has shown it.
+  ui.RunOnUi([&ui] { ui.HideClick(); });
 }
 
 void Runner::Action(const Step &step) {
@@ -184,14 +188,18 @@ void Runner::Action(const Step &step) {
       break;
     case StepKind::kSysMenu:
       transcript_.Line('*', "sysmenu " + name + " at " + std::to_string(step.x) + "," + std::to_string(step.y));
-      ui.RunOnUi([&] { SendMessageW(local, 0x0313, 0, MAKELPARAM(step.x, step.y)); });
+      ui.RunOnUi([&] { SendMessageW(local, WM_SYSMENU_REQUEST, 0, MAKELPARAM(step.x, step.y)); });
       break;
     case StepKind::kTrayClick:
       transcript_.Line('*', "click-tray " + name + " uID " + std::to_string(step.number) + " " + step.word + " at " +
                                 std::to_string(step.x) + "," + std::to_string(step.y));
       ui.RunOnUi([&] {
         SetCursorPos(step.x, step.y);
-        SendMessageW(local, WM_USER + 14, static_cast<WPARAM>(step.number), static_cast<LPARAM>(step.rect.left));
+        std::wstring label = L"click-tray " + Widen(step.word) + L", uID " + std::to_wstring(step.number);
+        const std::wstring tip = NotifyIconTip(local, static_cast<UINT>(step.number));
+        if (!tip.empty()) label += L": \x201C" + tip + L"\x201D";
+        ui.ShowClick(step.x, step.y, label);
+        SendMessageW(local, WM_TRAYMESSAGE, static_cast<WPARAM>(step.number), static_cast<LPARAM>(step.rect.left));
       });
       break;
     case StepKind::kStartProgram: {
@@ -200,7 +208,7 @@ void Runner::Action(const Step &step) {
       WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, buffer, sizeof buffer - 1, nullptr, nullptr);
       transcript_.Line('*', "start-program " + name + " \"" + step.text + "\"");
       ui.RunOnUi([&] {
-        SendMessageA(local, WM_USER + 5, reinterpret_cast<WPARAM>(ui.frame()), reinterpret_cast<LPARAM>(buffer));
+        SendMessageA(local, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(ui.frame()), reinterpret_cast<LPARAM>(buffer));
       });
       // The add-in empties the text once it has taken the request.
       transcript_.Line('#', buffer[0] == 0 ? "the request text was taken" : "the request text was left as it was");
@@ -281,9 +289,12 @@ bool Runner::Run(const Step &step) {
       Settle();
       Shot(step);
       return true;
-    default:
+    default: {
       Settle();
-      return Expect(step);
+      const bool held = Expect(step);
+      ++(held ? held_ : failed_);
+      return held;
+    }
   }
 }
 

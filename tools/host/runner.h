@@ -36,6 +36,9 @@ class Runner {
   // Runs one step. False when an expectation failed (the reason is in failure()).
   bool Run(const Step &step);
   const std::string &failure() const { return failure_; }
+  // Expectation steps that held and that failed so far.
+  int held() const { return held_; }
+  int failed() const { return failed_; }
 
   // Pumps, waits for the UI thread, writes the frame's private messages to the transcript.
   void Settle();
@@ -58,6 +61,7 @@ class Runner {
   Transcript &transcript_;
   RunOptions options_;
   std::string failure_;
+  int held_ = 0, failed_ = 0;
   size_t chunkSize_ = 1600;
 
   std::mutex lock_;  // the add-in's writes come from its own thread

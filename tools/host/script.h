@@ -28,7 +28,10 @@ enum class StepKind {
   kExpectWindow,  // window, words: states ("visible", "title", ...), text: title for "title"
   kExpectFrame,   // words: states, x, y
   kExpectWindows, // number
+  // The expectations are the last kinds: IsExpectation relies on it.
 };
+
+inline bool IsExpectation(StepKind kind) { return kind >= StepKind::kExpectSent; }
 
 struct Rect {
   long left = 0, top = 0, right = 0, bottom = 0;

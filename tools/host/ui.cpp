@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/host_interface.h"
+#include "tray_view.h"
+
 namespace host {
 
 namespace {
@@ -9,6 +12,10 @@ namespace {
 const char kFrameClass[] = "QuorvHostFrame";
 const char kViewClass[] = "ATL:QuorvRemoteView";  // the Remote Desktop control's class prefix
 const char kTaskbarClass[] = "QuorvHostTaskbar";
+const char kMarkClass[] = "QuorvHostClickMark";
+const int kRing = 40;            // the click mark's diameter
+const int kTrayWidth = 124;      // the notification area at the strip's right end
+const COLORREF kMarkColor = RGB(0xFF, 0x6A, 0x00);
 const UINT WM_APP_RUN = WM_APP + 1;
 const int kTaskbarHeight = 34;
 
@@ -124,6 +131,9 @@ bool HostUi::Create(const std::string &title, std::string *error) {
   wc.lpfnWndProc = TaskbarProc;
   wc.lpszClassName = kTaskbarClass;
   RegisterClassA(&wc);
+  wc.lpfnWndProc = MarkProc;
+  wc.lpszClassName = kMarkClass;
+  RegisterClassA(&wc);
 
   font_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_NORMAL);
   boldFont_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_BOLD);
@@ -145,6 +155,18 @@ bool HostUi::Create(const std::string &title, std::string *error) {
   const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   taskbar_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kTaskbarClass, "", WS_POPUP, 0, height - kTaskbarHeight,
                              width, kTaskbarHeight, nullptr, nullptr, wc.hInstance, nullptr);
+  // The click mark: a ring (a window cut to a ring, so the clicked icon shows through) and a label.
+  const DWORD markStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_TRANSPARENT;
+  ring_ = CreateWindowExA(markStyle, kMarkClass, "", WS_POPUP, 0, 0, kRing, kRing, nullptr, nullptr, wc.hInstance,
+                          nullptr);
+  label_ = CreateWindowExA(markStyle, kMarkClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+  if (ring_) {
+    HRGN ring = CreateEllipticRgn(0, 0, kRing + 1, kRing + 1);
+    HRGN hole = CreateEllipticRgn(4, 4, kRing - 3, kRing - 3);
+    CombineRgn(ring, ring, hole, RGN_DIFF);
+    DeleteObject(hole);
+    SetWindowRgn(ring_, ring, FALSE);  // the window owns the region now
+  }
   ShowWindow(frame_, SW_SHOW);
   UpdateWindow(frame_);
   if (taskbar_) {
@@ -164,15 +186,67 @@ void HostUi::RunLoop() {
 
 void HostUi::Quit() {
   RunOnUi([this] {
-    if (taskbar_) DestroyWindow(taskbar_);
-    if (frame_) DestroyWindow(frame_);
-    taskbar_ = frame_ = nullptr;
+    for (HWND *hwnd : {&ring_, &label_, &taskbar_, &frame_}) {
+      if (*hwnd) DestroyWindow(*hwnd);
+      *hwnd = nullptr;
+    }
     PostQuitMessage(0);
   });
 }
 
+void HostUi::ShowClick(int x, int y, const std::wstring &label) {
+  if (!ring_ || !label_) return;
+  labelText_ = label;
+  HDC dc = GetDC(label_);
+  HGDIOBJ old = SelectObject(dc, boldFont_);
+  SIZE size = {};
+  GetTextExtentPoint32W(dc, label.c_str(), static_cast<int>(label.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(label_, dc);
+  const int width = size.cx + 16, height = size.cy + 10;
+  const int screen = GetSystemMetrics(SM_CXSCREEN);
+  // Above the click and left of it, inside the screen.
+  const int left = std::clamp(x - width + kRing / 2, 0, std::max(screen - width, 0));
+  const int top = std::max(y - kRing / 2 - height - 6, 0);
+  const UINT flags = SWP_NOACTIVATE | SWP_SHOWWINDOW;
+  SetWindowPos(ring_, HWND_TOPMOST, x - kRing / 2, y - kRing / 2, kRing, kRing, flags);
+  SetWindowPos(label_, HWND_TOPMOST, left, top, width, height, flags);
+  InvalidateRect(label_, nullptr, TRUE);
+}
+
+void HostUi::HideClick() {
+  for (HWND hwnd : {ring_, label_})
+    if (hwnd && IsWindowVisible(hwnd)) ShowWindow(hwnd, SW_HIDE);
+}
+
+LRESULT CALLBACK HostUi::MarkProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  HostUi &ui = Get();
+  if (message == WM_MOUSEACTIVATE) return MA_NOACTIVATE;
+  if (message == WM_ERASEBKGND) return 1;
+  if (message == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    Fill(dc, client, kMarkColor);
+    if (hwnd == ui.label_) {
+      RECT inner = {client.left + 2, client.top + 2, client.right - 2, client.bottom - 2};
+      Fill(dc, inner, RGB(0xFF, 0xF4, 0xE0));
+      HGDIOBJ old = SelectObject(dc, ui.boldFont_);
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, RGB(0x20, 0x20, 0x20));
+      DrawTextW(dc, ui.labelText_.c_str(), static_cast<int>(ui.labelText_.size()), &inner,
+                DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+      SelectObject(dc, old);
+    }
+    EndPaint(hwnd, &ps);
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 void HostUi::RedrawAll() {
-  for (HWND hwnd : {frame_, taskbar_})
+  for (HWND hwnd : {frame_, taskbar_, ring_, label_})
     if (hwnd) RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
@@ -244,7 +318,7 @@ LRESULT CALLBACK HostUi::FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
       break;
   }
   if (message >= WM_USER && message < WM_APP) {
-    if (message == WM_USER + 4) ui.activeLocal_ = reinterpret_cast<HWND>(wParam);
+    if (message == WM_USER_ACTIVE_WINDOW) ui.activeLocal_ = reinterpret_cast<HWND>(wParam);
     if (ui.taskbar_) InvalidateRect(ui.taskbar_, nullptr, FALSE);
     std::lock_guard<std::mutex> guard(ui.lock_);
     ui.messages_.push_back(FrameMessage{message, wParam, lParam});
@@ -382,6 +456,10 @@ void HostUi::PaintTaskbar(HDC target) {
     buttons.push_back(Button{r.left, r.right, local.hwnd});
     x += width + 4;
   }
+  // The notification area: the add-in's mirrored icons (see tray_view.h).
+  RECT tray = {client.right - kTrayWidth, 3, client.right - 6, client.bottom - 3};
+  Fill(dc, tray, RGB(0x2C, 0x30, 0x38));
+  DrawNotifyIcons(dc, tray.left + 12, (client.bottom - 24) / 2);
   {
     std::lock_guard<std::mutex> guard(lock_);
     buttons_ = buttons;

@@ -64,6 +64,10 @@ class HostUi {
   void RemovePicture(uint32_t id);
   // The local windows the taskbar strip shows (those visible and not tool windows).
   void SetLocalWindows(const std::vector<LocalWindow> &windows);
+  // On the UI thread: marks a click at screen point (x, y) with a ring and a label, so that a
+  // screenshot shows where it went, until HideClick.
+  void ShowClick(int x, int y, const std::wstring &label);
+  void HideClick();
   // Which button clicked a taskbar button: the left activates its window, the right asks for its
   // system menu, the middle closes it (a taskbar's "Close window").
   enum class Click { kLeft, kRight, kMiddle };
@@ -75,11 +79,14 @@ class HostUi {
   static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK TaskbarProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK MarkProc(HWND, UINT, WPARAM, LPARAM);
   void PaintView(HDC dc);
   void PaintTaskbar(HDC dc);
   void TaskbarClick(int x, Click click);
 
   HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
+  HWND ring_ = nullptr, label_ = nullptr;  // the click mark
+  std::wstring labelText_;
   HFONT font_ = nullptr, cjkFont_ = nullptr, boldFont_ = nullptr;
   bool closedByUser_ = false;
   HWND activeLocal_ = nullptr;

@@ -343,11 +343,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA *wndClass);
 ATOM WINAPI RegisterClassW(const WNDCLASSW *wndClass);
 BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
 BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndClass);
-BOOL WINAPI GetClassInfoW(HINSTANCE instance, LPCWSTR className, LPWNDCLASSW wndClass);
-BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
-                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
-HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL WINAPI DestroyWindow(HWND hwnd);
 BOOL WINAPI IsWindow(HWND hwnd);
@@ -365,16 +361,11 @@ int WINAPI GetWindowTextLengthA(HWND hwnd);
 int WINAPI GetWindowTextLengthW(HWND hwnd);
 int WINAPI InternalGetWindowText(HWND hwnd, LPWSTR text, int maxCount);
 int WINAPI GetClassNameA(HWND hwnd, LPSTR className, int maxCount);
-int WINAPI GetClassNameW(HWND hwnd, LPWSTR className, int maxCount);
 
 LONG WINAPI GetWindowLongA(HWND hwnd, int index);
-LONG WINAPI GetWindowLongW(HWND hwnd, int index);
 LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value);
-LONG WINAPI SetWindowLongW(HWND hwnd, int index, LONG value);
 DWORD WINAPI GetClassLongA(HWND hwnd, int index);
-DWORD WINAPI GetClassLongW(HWND hwnd, int index);
 DWORD WINAPI SetClassLongA(HWND hwnd, int index, LONG value);
-DWORD WINAPI SetClassLongW(HWND hwnd, int index, LONG value);
 
 BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect);
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect);
@@ -395,7 +386,6 @@ DWORD WINAPI GetWindowThreadProcessId(HWND hwnd, LPDWORD processId);
 BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);

@@ -425,10 +425,6 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
   return PostToThreadLocked(threadId, nullptr, message, wParam, lParam) ? TRUE : FALSE;
 }
 
-BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-  return PostThreadMessageA(threadId, message, wParam, lParam);
-}
-
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
   return PeekCommon(msg, hwnd, filterMin, filterMax, removeFlags);
 }

@@ -421,20 +421,10 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance) {
   return UnregisterClassCommon(FromAnsi(className), 0, instance);
 }
 
-BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE instance) {
-  if (!className) {
-    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-    return FALSE;
-  }
-  if (IsAtom(className))
-    return UnregisterClassCommon({}, static_cast<ATOM>(reinterpret_cast<uintptr_t>(className)), instance);
-  return UnregisterClassCommon(className, 0, instance);
-}
-
 extern "C++" {
 namespace {
 
-// GetClassInfoA and GetClassInfoW differ only in the name's form and the structure they fill.
+// GetClassInfoA: the class by name or atom, into the structure.
 template <typename Char, typename WndClass>
 BOOL GetClassInfoCommon(HINSTANCE instance, const Char *className, WndClass *wndClass, const std::u16string &name) {
   if (!className || !wndClass) {
@@ -467,11 +457,6 @@ BOOL WINAPI GetClassInfoA(HINSTANCE instance, LPCSTR className, LPWNDCLASSA wndC
   return GetClassInfoCommon(instance, className, wndClass, named ? FromAnsi(className) : std::u16string());
 }
 
-BOOL WINAPI GetClassInfoW(HINSTANCE instance, LPCWSTR className, LPWNDCLASSW wndClass) {
-  const bool named = className && !IsAtom(className);
-  return GetClassInfoCommon(instance, className, wndClass, named ? std::u16string(className) : std::u16string());
-}
-
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
   if (!className) {
@@ -483,19 +468,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     return CreateWindowCommon(args, {}, static_cast<ATOM>(reinterpret_cast<uintptr_t>(className)), className,
                               windowName, true);
   return CreateWindowCommon(args, FromAnsi(className), 0, className, windowName, true);
-}
-
-HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y, int width,
-                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
-  if (!className) {
-    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-    return nullptr;
-  }
-  CreateArguments args{exStyle, style, x, y, width, height, parent, menu, instance, param};
-  if (IsAtom(className))
-    return CreateWindowCommon(args, {}, static_cast<ATOM>(reinterpret_cast<uintptr_t>(className)), className,
-                              windowName, false);
-  return CreateWindowCommon(args, className, 0, className, windowName, false);
 }
 
 BOOL WINAPI DestroyWindow(HWND hwnd) {

@@ -298,23 +298,11 @@ int WINAPI GetClassNameA(HWND hwnd, LPSTR className, int maxCount) {
   return static_cast<int>(CopyTextOut(ToAnsi(window->windowClass->name), className, static_cast<size_t>(maxCount)));
 }
 
-int WINAPI GetClassNameW(HWND hwnd, LPWSTR className, int maxCount) {
-  if (!className || maxCount <= 0) return 0;
-  Guard guard(Lock());
-  Window *window = FindWindowOrFailLocked(hwnd);
-  if (!window) return 0;
-  return static_cast<int>(CopyTextOut(window->windowClass->name, className, static_cast<size_t>(maxCount)));
-}
-
 LONG WINAPI GetWindowLongA(HWND hwnd, int index) { return GetWindowLongCommon(hwnd, index); }
-LONG WINAPI GetWindowLongW(HWND hwnd, int index) { return GetWindowLongCommon(hwnd, index); }
 LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) { return SetWindowLongCommon(hwnd, index, value, true); }
-LONG WINAPI SetWindowLongW(HWND hwnd, int index, LONG value) { return SetWindowLongCommon(hwnd, index, value, false); }
 
 DWORD WINAPI GetClassLongA(HWND hwnd, int index) { return ClassLongCommon(hwnd, index, nullptr, true); }
-DWORD WINAPI GetClassLongW(HWND hwnd, int index) { return ClassLongCommon(hwnd, index, nullptr, false); }
 DWORD WINAPI SetClassLongA(HWND hwnd, int index, LONG value) { return ClassLongCommon(hwnd, index, &value, true); }
-DWORD WINAPI SetClassLongW(HWND hwnd, int index, LONG value) { return ClassLongCommon(hwnd, index, &value, false); }
 
 BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
   if (!rect) return FALSE;
