@@ -173,30 +173,30 @@ TEST(Tracker, EachChangeSendsWhatChangedAndNoMore) {
   EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({w}));
   EXPECT_EQ("", s.shape.Differs({{50, 20, 150, 70}}));
 
-  // Hidden: the shape at once, the taskbar button when the next look finds it still hidden (a
-  // window being destroyed is hidden first, and then only DESTROY is due).
+  // Hidden: told (button and shape) when the next look finds it still hidden, since a window
+  // being destroyed is hidden first, and then DESTROY is due instead.
   w.visible = false;
-  EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({w}));
+  EXPECT_EQ(Lines{}, s.Update({w}));
   EXPECT_TRUE(s.tracker.hidePending());
+  EXPECT_EQ((Lines{"SHOWWINDOW,0x00010020,0", "UPDATERGN"}), s.Update({w}));
   EXPECT_EQ("", s.shape.Differs({}));
-  EXPECT_EQ((Lines{"SHOWWINDOW,0x00010020,0"}), s.Update({w}));
   EXPECT_FALSE(s.tracker.hidePending());
   EXPECT_EQ(Lines{}, s.Update({w}));
   w.visible = true;
   EXPECT_EQ((Lines{"SHOWWINDOW,0x00010020,8", "UPDATERGN"}), s.Update({w}));
-  w.visible = false;  // hidden for a moment only: the button stays
+  w.visible = false;  // hidden for a moment only: nothing at all
   s.Update({w});
   w.visible = true;
-  EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({w}));
+  EXPECT_EQ(Lines{}, s.Update({w}));
 
   w.bigIcon = 0x770000AA;  // another handle, the same picture
   EXPECT_EQ(Lines{}, s.Update({w}));
   w.bigIcon = 0x770000CC;  // another picture
   EXPECT_EQ((Lines{"SETICON,0x00010020,32"}), s.Update({w}));
 
-  w.visible = false;  // hidden, then gone: DESTROY alone tells it
-  EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({w}));
-  EXPECT_EQ((Lines{"DESTROY,0x00010020,0"}), s.Update({}));
+  w.visible = false;  // hidden, then gone: DESTROY tells it, then the shape
+  EXPECT_EQ(Lines{}, s.Update({w}));
+  EXPECT_EQ((Lines{"DESTROY,0x00010020,0", "UPDATERGN"}), s.Update({}));
   EXPECT_EQ("", s.shape.Differs({}));
   EXPECT_EQ(Lines{}, s.Update({}));
 }
@@ -224,6 +224,7 @@ TEST(Tracker, KindsOfWindowsAreExpressedByCreatesFields) {
   // Hiding a tool window changes the shape only: its local window has no button to hide.
   WindowSnapshot hiddenPalette = palette;
   hiddenPalette.visible = false;
+  s.Update({dialog, hiddenPalette, menu});
   EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({dialog, hiddenPalette, menu}));
   EXPECT_EQ("", s.shape.Differs({{0, 0, 10, 10}, {100, 100, 200, 300}}));
 }

@@ -37,9 +37,12 @@ class TcpTransport : public Transport {
       closesocket(s);
       return false;
     }
-    // Messages are small and each one is a whole step: send them at once.
+    // Messages are small and each one is a whole step: send them at once. A peer that stops
+    // reading must not stall the agent for good: a send that waits this long ends the connection.
     BOOL noDelay = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay), sizeof noDelay);
+    DWORD sendTimeoutMs = 10000;
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&sendTimeoutMs), sizeof sendTimeoutMs);
     socket_ = s;
     closed_ = false;
     return true;
@@ -52,7 +55,10 @@ class TcpTransport : public Transport {
     size_t sent = 0;
     while (sent < line.size()) {
       const int n = send(socket_, line.data() + sent, static_cast<int>(line.size() - sent), 0);
-      if (n <= 0) return false;
+      if (n <= 0) {
+        Close();  // the reader sees the connection end, and the agent stops
+        return false;
+      }
       sent += static_cast<size_t>(n);
     }
     return true;

@@ -97,6 +97,7 @@ void Tracker::Update(const std::vector<WindowSnapshot> &scan, bool recheckIcons)
       if (!s.visible || s.kind == WindowKind::kShapeOnly) continue;
       Sent &sent = reported_[s.id];
       sent.handle = s.handle;
+      sent.shape = s.shape;
       Announce(s, &sent);
       sent.title = s.title;
       if (!s.title.empty()) SendTitle(s.id, s.title);
@@ -111,8 +112,11 @@ void Tracker::Update(const std::vector<WindowSnapshot> &scan, bool recheckIcons)
       sent.visible = true;
     }
     if (!s.visible && sent.visible && !sent.seenHidden) {
-      sent.seenHidden = true;  // told at the next look if it is still hidden then
+      // Told at the next look if it is still hidden then; till then it keeps its place in the
+      // shape too, so that a window being destroyed goes with DESTROY and then the shape.
+      sent.seenHidden = true;
       hidePending_ = true;
+      shape.insert(shape.end(), sent.shape.begin(), sent.shape.end());
       continue;
     }
     if (s.visible != sent.visible) {
@@ -123,6 +127,7 @@ void Tracker::Update(const std::vector<WindowSnapshot> &scan, bool recheckIcons)
     }
     sent.seenHidden = false;
     if (!s.visible) continue;
+    sent.shape = s.shape;
     if (s.title != sent.title) {
       SendTitle(s.id, s.title);
       sent.title = s.title;

@@ -41,9 +41,10 @@ class Tracker {
   // Tells the add-in every reported window is gone and the shape is empty (the agent stops).
   void Farewell();
 
-  // A reported window was seen hidden once: it is told as hidden only when the next look still
-  // finds it hidden, since a window that is being destroyed is hidden first, and the add-in
-  // should then see DESTROY alone. The caller looks again soon while this is true.
+  // A reported window was seen hidden once: it is told as hidden (and leaves the shape) only when
+  // the next look still finds it hidden, since a window that is being destroyed is hidden first,
+  // and the add-in should then see DESTROY and the shape without it. The caller looks again soon
+  // while this is true.
   bool hidePending() const { return hidePending_; }
 
   // The handle of a window reported and not destroyed since, or 0.
@@ -57,7 +58,8 @@ class Tracker {
     uint32_t group = 0, ownerId = 0;
     WindowKind kind = WindowKind::kTaskbar;
     bool visible = true;
-    bool seenHidden = false;  // hidden at the last look, not yet told
+    bool seenHidden = false;        // hidden at the last look, not yet told
+    std::vector<wire::Rect> shape;  // at the last look that found it visible
     std::u16string title;
     struct Icon {
       bool looked = false;

@@ -218,6 +218,14 @@ void ClientThread(Session &s) {
       SetForegroundWindow(hwnd);
     }
   };
+  ui.onTrayClick = [&](HWND owner, UINT id, HostUi::Click click) {
+    // The shell tells a notification icon's owner of a click with the icon's callback message,
+    // which the add-in set to WM_TRAYMESSAGE: the uID and the mouse message.
+    const UINT mouse = click == HostUi::Click::kRight ? WM_RBUTTONUP : click == HostUi::Click::kMiddle ? WM_MBUTTONUP
+                                                                                                       : WM_LBUTTONUP;
+    s.transcript.Line('*', "tray click " + runner.WindowName(owner) + " uID " + std::to_string(id));
+    SendMessageW(owner, WM_TRAYMESSAGE, id, mouse);
+  };
   std::string error;
   const std::string addin = s.options.addin.empty() ? testkit::ExecutableDirectory() + "\\quorv.dll" : s.options.addin;
   if (!client.Load(addin, &error)) {

@@ -168,6 +168,22 @@ int DrawNotifyIcons(HDC dc, int left, int top) {
   return drawn;
 }
 
+bool NotifyIconAt(int x, int left, HWND *owner, UINT *id) {
+  std::lock_guard<std::mutex> guard(g_lock);
+  int drawn = 0;
+  for (const Icon &i : g_icons) {
+    if (i.hidden || !i.icon) continue;
+    const int at = left + drawn * 28;
+    if (x >= at && x < at + 24) {
+      *owner = i.owner;
+      *id = i.id;
+      return true;
+    }
+    ++drawn;
+  }
+  return false;
+}
+
 std::wstring NotifyIconTip(HWND owner, UINT id) {
   std::lock_guard<std::mutex> guard(g_lock);
   const Icon *icon = Find(owner, id);

@@ -20,6 +20,9 @@ void ForgetNotifyIcons();
 // Draws the visible icons from left to right, 24 pixels each with 4 between, starting at
 // (left, top). Returns how many were drawn.
 int DrawNotifyIcons(HDC dc, int left, int top);
+// The icon DrawNotifyIcons drew at x when it started at left: its owner and uID. False when no
+// icon is there.
+bool NotifyIconAt(int x, int left, HWND *owner, UINT *id);
 // The tip of the icon (owner, uID), or empty.
 std::wstring NotifyIconTip(HWND owner, UINT id);
 

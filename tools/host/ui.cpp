@@ -471,6 +471,14 @@ void HostUi::PaintTaskbar(HDC target) {
 }
 
 void HostUi::TaskbarClick(int x, Click click) {
+  RECT client;
+  GetClientRect(taskbar_, &client);
+  HWND owner = nullptr;
+  UINT id = 0;
+  if (NotifyIconAt(x, client.right - kTrayWidth + 12, &owner, &id)) {
+    if (onTrayClick) onTrayClick(owner, id, click);
+    return;
+  }
   HWND target = nullptr;
   {
     std::lock_guard<std::mutex> guard(lock_);

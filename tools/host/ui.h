@@ -73,6 +73,9 @@ class HostUi {
   enum class Click { kLeft, kRight, kMiddle };
   // Called on the UI thread when the user clicks a taskbar button.
   std::function<void(HWND, Click)> onTaskbarClick;
+  // Called on the UI thread when the user clicks an icon of the strip's notification area:
+  // (the icon's owner window, its uID, the button).
+  std::function<void(HWND, UINT, Click)> onTrayClick;
 
  private:
   HostUi() = default;
