@@ -117,7 +117,8 @@ int main() {
   Measure("SETICON colour piece, incompressible (6,000,000 bytes)",
           testkit::Message({"SETICON", "1", "0x10", "11", "0", "0", "32", packed}), incompressible.size());
   Measure("SETICON colour piece, 8 MiB of zeros (the unpacked cap)",
-          testkit::Message({"SETICON", "1", "0x10", "11", "0", "0", "32", testkit::PackPayload(std::string(8u << 20, '\0'))}),
+          testkit::Message(
+              {"SETICON", "1", "0x10", "11", "0", "0", "32", testkit::PackPayload(std::string(8u << 20, '\0'))}),
           8u << 20);
 
   std::string record = "W";

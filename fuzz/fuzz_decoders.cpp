@@ -156,7 +156,7 @@ void FuzzFields(std::string_view in) {
   Check(count == std::min<size_t>(split.size(), FieldScan::kMaxCommas + 1), "field count differs from the split");
   for (unsigned i = 0; i < count; ++i)
     Check(i + 1 == count && count > FieldScan::kMaxCommas ? scan.Field(in, i).substr(0, split[i].size()) == split[i]
-                                                         : scan.Field(in, i) == split[i],
+                                                          : scan.Field(in, i) == split[i],
           "a field differs from the split");
   const MessageFields chunked(in, scan), whole(in);
   Check(FindCommand(chunked.Text(0)) == FindCommand(whole.Text(0)), "the chunked search finds another command");

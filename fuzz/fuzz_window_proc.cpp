@@ -27,11 +27,31 @@ namespace {
 using testkit::LocalWindows;
 
 // Messages the procedure handles, and ones the desktop sends to any window.
-const UINT kMessages[] = {
-    WM_ACTIVATE, WM_SETFOCUS, WM_KILLFOCUS, WM_IME_CHAR, WM_SYSMENU_REQUEST, WM_TRAYMESSAGE, WM_USER_START_PROG_REQ,
-    WM_DESTROY, WM_CLOSE, WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH, WM_SETICON, WM_GETICON, WM_PAINT, WM_TIMER,
-    WM_NCACTIVATE, WM_SYSCOMMAND, WM_USER_ACTIVE_WINDOW, WM_USER_START_PROG_ACK, WM_USER_WINDOWS_CHANGED,
-    WM_USER_PLACEHOLDER_WINDOW, WM_LBUTTONUP, WM_RBUTTONUP, WM_QUIT};
+const UINT kMessages[] = {WM_ACTIVATE,
+                          WM_SETFOCUS,
+                          WM_KILLFOCUS,
+                          WM_IME_CHAR,
+                          WM_SYSMENU_REQUEST,
+                          WM_TRAYMESSAGE,
+                          WM_USER_START_PROG_REQ,
+                          WM_DESTROY,
+                          WM_CLOSE,
+                          WM_SETTEXT,
+                          WM_GETTEXT,
+                          WM_GETTEXTLENGTH,
+                          WM_SETICON,
+                          WM_GETICON,
+                          WM_PAINT,
+                          WM_TIMER,
+                          WM_NCACTIVATE,
+                          WM_SYSCOMMAND,
+                          WM_USER_ACTIVE_WINDOW,
+                          WM_USER_START_PROG_ACK,
+                          WM_USER_WINDOWS_CHANGED,
+                          WM_USER_PLACEHOLDER_WINDOW,
+                          WM_LBUTTONUP,
+                          WM_RBUTTONUP,
+                          WM_QUIT};
 // Messages whose lParam the default handling reads as an address; only the cases above, with a
 // buffer of their own, may carry them.
 const UINT kAddressMessages[] = {WM_CREATE, WM_SETTEXT, WM_GETTEXT, 0x0024,      0x0046, 0x0047,

@@ -16,8 +16,8 @@ bool StandInClient::Load(const char *module) {
     return false;
   }
   // Through void*: GetProcAddress's type says nothing of the function's real signature.
-  entry_ = reinterpret_cast<PVIRTUALCHANNELENTRY>(
-      reinterpret_cast<void *>(GetProcAddress(module_, "VirtualChannelEntry")));
+  entry_ =
+      reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void *>(GetProcAddress(module_, "VirtualChannelEntry")));
   if (!entry_) {
     error_ = "the module exports no VirtualChannelEntry";
     FreeLibrary(module_);
@@ -181,7 +181,8 @@ void StandInClient::Deliver(std::string_view message, size_t chunkSize, std::opt
 void StandInClient::Finish(LPVOID userData, UINT event) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    auto it = std::find_if(outstanding_.begin(), outstanding_.end(), [&](const Write &w) { return w.userData == userData; });
+    auto it =
+        std::find_if(outstanding_.begin(), outstanding_.end(), [&](const Write &w) { return w.userData == userData; });
     if (it != outstanding_.end()) outstanding_.erase(it);
   }
   OpenEvent(event, userData, 0, 0, 0);

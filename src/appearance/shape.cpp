@@ -90,7 +90,8 @@ HRGN RegionFromChange(std::string_view packedChange, HRGN accumulated) {
   std::unique_ptr<unsigned char[]> block = UnpackPayload(packedChange, &length);
   if (!block || !IsWholeRegionData(block.get(), length)) return nullptr;
   if (!ChangeFitsTheShape(accumulated, block.get())) {
-    LogDebug("Shape change of %u rectangles is too complex: ignored\n", static_cast<unsigned>(ReadU32(block.get() + 8)));
+    LogDebug("Shape change of %u rectangles is too complex: ignored\n",
+             static_cast<unsigned>(ReadU32(block.get() + 8)));
     return nullptr;
   }
   // new[] storage is aligned for any structure, so the block is read in place.

@@ -41,8 +41,7 @@ void Connect(LPVOID initHandle) {
   if (!CreateWriteLock()) return;
   if (!g_entryPoints.pVirtualChannelOpen) return;
   DWORD openHandle = 0;
-  if (g_entryPoints.pVirtualChannelOpen(initHandle, &openHandle, g_channelName, ChannelOpenEventProc) !=
-      CHANNEL_RC_OK)
+  if (g_entryPoints.pVirtualChannelOpen(initHandle, &openHandle, g_channelName, ChannelOpenEventProc) != CHANNEL_RC_OK)
     openHandle = 0;
   OpenWriteQueue(openHandle, g_entryPoints.pVirtualChannelWrite);
 }

@@ -24,8 +24,8 @@ int OnCreate(UINT32, UINT32 remoteWnd, UINT32 groupId, UINT32 parentId, UINT32 f
     return 0;
   }
   if (parentId == 0 && !(record && record->m_hWnd) && !CanAddLocalWindow()) {
-    LogDebug("CREATE for remote window:%.8X dropped: %u local windows made already\n",
-             static_cast<unsigned>(remoteWnd), static_cast<unsigned>(kMaxLocalWindows));
+    LogDebug("CREATE for remote window:%.8X dropped: %u local windows made already\n", static_cast<unsigned>(remoteWnd),
+             static_cast<unsigned>(kMaxLocalWindows));
     return 0;
   }
 

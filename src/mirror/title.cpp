@@ -46,7 +46,8 @@ std::basic_string<WCHAR> DecodeHexText(std::basic_string_view<WCHAR> text) {
   decoded.resize(text.size() / 4);
   for (size_t i = 0; i < decoded.size(); ++i) {
     const WCHAR *c = text.data() + 4 * i;
-    const unsigned unit = 4096u * DigitValue(c[0]) + 256u * DigitValue(c[1]) + 16u * DigitValue(c[2]) + DigitValue(c[3]);
+    const unsigned unit =
+        4096u * DigitValue(c[0]) + 256u * DigitValue(c[1]) + 16u * DigitValue(c[2]) + DigitValue(c[3]);
     decoded[i] = static_cast<WCHAR>(unit & 0xFFFF);
   }
   return decoded;

@@ -43,14 +43,12 @@ const CommandRow kCommands[] = {
        if (f.U(2) == 3) SetDisplayMode(DisplayMode::kNoCaption);
        OnHello();
      }},
-    {"SETICON", 8,
-     [](const MessageFields &f) { OnSetIcon(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
+    {"SETICON", 8, [](const MessageFields &f) { OnSetIcon(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
     {"SYNCBEGIN", 1, nullptr},
     {"SYNCEND", 1, nullptr},
     {"TITLE", 5, [](const MessageFields &f) { OnTitle(f.U(1), f.U(2), f.Text(3), f.S(4)); }},
     {"ZCHANGE", 5, nullptr},  // the z-order is the remote session's own: nothing to do
-    {"SYSTRAY", 8,
-     [](const MessageFields &f) { OnSysTray(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
+    {"SYSTRAY", 8, [](const MessageFields &f) { OnSysTray(f.U(1), f.U(2), f.S(3), f.S(6) == kIconSize32, f.Text(7)); }},
     {"UPDATERGN", 3, [](const MessageFields &f) { OnUpdateRgn(f.Text(2)); }},
     {"HEARTBEAT", 1, nullptr},
 };

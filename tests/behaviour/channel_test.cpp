@@ -129,9 +129,9 @@ TEST_F(ChannelTest, AMessageCutByTheConnectionIsDroppedAtTheNextConnect) {
   TakeHostMessages();
   Send("HELLO,7,3");
   std::vector<HostMessage> posted = TakeHostMessages();
-  EXPECT_TRUE(std::any_of(posted.begin(), posted.end(),
-                          [](const HostMessage &m) { return m.message == WM_USER_PLACEHOLDER_WINDOW; }))
-      << "the session started";
+  EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [](const HostMessage &m) {
+    return m.message == WM_USER_PLACEHOLDER_WINDOW;
+  })) << "the session started";
   EXPECT_TRUE(IsWindowVisible(host())) << "version 3: the frame is shown without caption";
 
   client().DeliverChunk(icon.data(), 1600, static_cast<UINT32>(icon.size()), CHANNEL_FLAG_FIRST);
@@ -139,9 +139,9 @@ TEST_F(ChannelTest, AMessageCutByTheConnectionIsDroppedAtTheNextConnect) {
   client().Connect();
   Send("HELLO,8,2");
   posted = TakeHostMessages();
-  EXPECT_TRUE(std::any_of(posted.begin(), posted.end(),
-                          [](const HostMessage &m) { return m.message == WM_USER_PLACEHOLDER_WINDOW; }))
-      << "the session started again after a termination";
+  EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [](const HostMessage &m) {
+    return m.message == WM_USER_PLACEHOLDER_WINDOW;
+  })) << "the session started again after a termination";
 }
 
 TEST_F(ChannelTest, DataBeforeConnectAndUnknownOpenEventsDoNothing) {

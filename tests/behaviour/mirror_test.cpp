@@ -18,7 +18,6 @@ namespace {
 
 using testkit::Rect;
 
-
 std::string Num(uint32_t value) { return HexId(value); }
 
 class MirrorTest : public AddinTest {
@@ -359,8 +358,8 @@ TEST_F(CapsTest, RecordsAndLocalWindowsAreCapped) {
   EXPECT_EQ(LocalWindows().size(), 4096u);
 
   for (uint32_t id = 10001; id <= 10000 + 65536 - 4096; ++id) create(id, 7);  // records without window
-  create(1, 7);  // a known id is no new record
-  Send("DESTROY,1,2,0");  // one window (and record) less
+  create(1, 7);                                                               // a known id is no new record
+  Send("DESTROY,1,2,0");                                                      // one window (and record) less
   const std::vector<HWND> before = LocalWindows();
   ASSERT_EQ(before.size(), 4095u);
   create(5000, 7);  // the 65,536th record

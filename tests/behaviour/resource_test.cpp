@@ -19,7 +19,6 @@
 namespace quorvtest {
 namespace {
 
-
 struct Counts {
   std::vector<size_t> values;
   std::vector<const char *> names;

@@ -14,7 +14,6 @@ namespace {
 
 using testkit::Rect;
 
-
 class ScenarioTest : public AddinTest {
  protected:
   std::string Shape(const std::vector<Rect> &rects) {
@@ -120,7 +119,8 @@ TEST_F(ScenarioTest, AWholeSessionLeavesTheDesktopAsTheAgentDescribedIt) {
   Posted({palette});
   Send("DESTROY,10,0x1001,0");
   Send(Shape({editorRect}));
-  EXPECT_EQ(Posted(), (Posts{{WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(placeholder)}, {WM_USER_WINDOWS_CHANGED, 0}}));
+  EXPECT_EQ(Posted(),
+            (Posts{{WM_USER_ACTIVE_WINDOW, reinterpret_cast<WPARAM>(placeholder)}, {WM_USER_WINDOWS_CHANGED, 0}}));
 
   // The editor's application ends: its group goes, palette and dialog with it.
   Send("DESTROYGRP,11,0x10,0");

@@ -16,7 +16,6 @@
 namespace quorvtest {
 namespace {
 
-
 std::vector<HostMessage> g_requesterMessages;
 
 LRESULT CALLBACK RequesterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -197,9 +196,9 @@ TEST_F(WindowProcTest, AStartProgramRequestFromThisProcessIsAcknowledgedSentAndT
   const HWND requester = CreateRequester();
   ASSERT_NE(requester, nullptr);
   char text[] = "notepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\"";  // no format, only text
-  EXPECT_EQ(
-      SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester), reinterpret_cast<LPARAM>(text)),
-      1);
+  EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                         reinterpret_cast<LPARAM>(text)),
+            1);
   EXPECT_EQ(TakeSentPayloads(), Sent{"StartProg,notepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\""});
   EXPECT_EQ(text[0], 0) << "the requester sees the request taken";
   EXPECT_STREQ(text + 1, "otepad.exe %s%n%x \"C:\\remote docs\\a,b.txt\"") << "only the first byte is written";

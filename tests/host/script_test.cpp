@@ -115,8 +115,8 @@ TEST(HostReplay, ReceivedMessagesComeBackFromTheLog) {
 TEST(HostReplay, CutMessagesAreNamedNotReplayed) {
   const std::string whole = "TITLE,1,0x10," + std::string(1010 - 1, 'A');  // 1022 characters
   const std::string cut = "SETICON,2,0x10,11,32,32,32," + std::string(1023 - 27, 'B');
-  const std::string log = "10:00:00 1: ATTACH!!!\n10:00:00 2: " + whole + "10:00:00 2: \n\n10:00:00 3: " + cut +
-                          "10:00:00 3: \n\n";
+  const std::string log =
+      "10:00:00 1: ATTACH!!!\n10:00:00 2: " + whole + "10:00:00 2: \n\n10:00:00 3: " + cut + "10:00:00 3: \n\n";
   host::ReplayPlan plan = ParseLog(log, false);
   ASSERT_EQ(1u, plan.steps.size());
   EXPECT_EQ(whole, plan.steps[0].messages.at(0));
@@ -127,7 +127,8 @@ TEST(HostReplay, CutMessagesAreNamedNotReplayed) {
 TEST(HostTranscript, LongFieldsAreShortened) {
   EXPECT_EQ("FOCUS,1,0x00000010", host::Abbreviate("FOCUS,1,0x00000010"));
   const std::string payload(200, 'Q');
-  EXPECT_EQ("UPDATERGN,3," + payload.substr(0, 40) + "...[200 chars],x", host::Abbreviate("UPDATERGN,3," + payload + ",x"));
+  EXPECT_EQ("UPDATERGN,3," + payload.substr(0, 40) + "...[200 chars],x",
+            host::Abbreviate("UPDATERGN,3," + payload + ",x"));
 }
 
 }  // namespace

@@ -52,9 +52,9 @@ TEST(FindCommand, KeywordsMatchExactlyAndEachRowNeedsItsFields) {
   for (const char *exact : {"DESTROYGRP", "DESTROY"}) EXPECT_EQ(exact, keyword(exact));
   for (const char *none : {"hello", "HELLO ", "DESTROYG", ""}) EXPECT_EQ("(none)", keyword(none)) << none;
   const std::pair<const char *, unsigned> needed[] = {
-      {"ACK", 3},        {"CREATE", 6},  {"DESTROY", 4},   {"SHOWWINDOW", 4}, {"DESTROYGRP", 4},
-      {"HELLO", 3},      {"SETICON", 8}, {"SYNCBEGIN", 1}, {"SYNCEND", 1},    {"TITLE", 5},
-      {"ZCHANGE", 5},    {"SYSTRAY", 8}, {"UPDATERGN", 3}, {"HEARTBEAT", 1},
+      {"ACK", 3},     {"CREATE", 6},  {"DESTROY", 4},   {"SHOWWINDOW", 4}, {"DESTROYGRP", 4},
+      {"HELLO", 3},   {"SETICON", 8}, {"SYNCBEGIN", 1}, {"SYNCEND", 1},    {"TITLE", 5},
+      {"ZCHANGE", 5}, {"SYSTRAY", 8}, {"UPDATERGN", 3}, {"HEARTBEAT", 1},
   };
   for (const auto &[name, fields] : needed) {
     const CommandRow *row = FindCommand(name);
@@ -106,7 +106,7 @@ TEST(OnChannelData, FieldsAreFoundWhereverTheChunksEnd) {
   const std::string many = "ACK,0x2,3,a,,b,c,d,e,f,g";  // more commas than any command reads
   for (size_t at = 0; at < many.size(); ++at) OnChannelData(many.data() + at, 1, static_cast<UINT32>(many.size()));
   const std::string split = "ACK,0x1f,17";
-  OnChannelData(split.data(), 4, static_cast<UINT32>(split.size()));  // ends just after a comma
+  OnChannelData(split.data(), 4, static_cast<UINT32>(split.size()));      // ends just after a comma
   OnChannelData(split.data() + 4, 4, static_cast<UINT32>(split.size()));  // ends just before one
   OnChannelData(split.data() + 8, 3, static_cast<UINT32>(split.size()));
   const std::string whole = "ACK,5,-1";

@@ -26,7 +26,8 @@ TEST(DecodeHexText, WrongLengthGivesEmptyAndOddDigitsGiveTheirRuleValues) {
   // Lowercase e is 101 - 55 = 46: 16 * 46 + 9 = 745 = U+02E9.
   EXPECT_EQ(u"\u02E9", Decode(u"00e9"));
   // Any character gives a digit value by the same rule, and the sum wraps to 16 bits.
-  const char16_t expected = static_cast<char16_t>((4096u * ('z' - 55) + 256u * ('z' - 55) + 16u * ('z' - 55) + ('z' - 55)) & 0xFFFF);
+  const char16_t expected =
+      static_cast<char16_t>((4096u * ('z' - 55) + 256u * ('z' - 55) + 16u * ('z' - 55) + ('z' - 55)) & 0xFFFF);
   EXPECT_EQ(std::u16string(1, expected), Decode(u"zzzz"));
   const char16_t low = static_cast<char16_t>((4096u * static_cast<unsigned>(' ' - 55) + 0x41) & 0xFFFF);
   EXPECT_EQ(std::u16string(1, low), Decode(u" 041"));

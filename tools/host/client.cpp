@@ -24,7 +24,8 @@ bool ChannelClient::Load(const std::string &path, std::string *error) {
   }
   // So that the host's strip can show the mirrored notification icons.
   WatchNotifyIcons(module_);
-  auto entry = reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void *>(GetProcAddress(module_, "VirtualChannelEntry")));
+  auto entry =
+      reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void *>(GetProcAddress(module_, "VirtualChannelEntry")));
   if (!entry) {
     *error = path + " exports no VirtualChannelEntry";
     Unload();
@@ -69,8 +70,7 @@ void ChannelClient::Unload() {
 UINT VCAPITYPE ChannelClient::Init(LPVOID *initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
                                    PCHANNEL_INIT_EVENT_FN proc) {
   ChannelClient &c = Get();
-  if (!initHandle || !channels || count <= 0 || count > CHANNEL_MAX_COUNT || !proc)
-    return CHANNEL_RC_BAD_PROC;
+  if (!initHandle || !channels || count <= 0 || count > CHANNEL_MAX_COUNT || !proc) return CHANNEL_RC_BAD_PROC;
   if (c.registered_) return CHANNEL_RC_ALREADY_INITIALIZED;
   (void)version;  // every version the add-ins ask for is served the same way
   *initHandle = &c.initHandleStorage_;

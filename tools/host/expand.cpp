@@ -68,8 +68,8 @@ bool Lookup(const NamedValue *table, size_t n, const std::string &word, long *va
 
 namespace {
 
-const NamedValue kShellMessages[] = {{"add", 0}, {"modify", 1}, {"delete", 2}, {"NIM_ADD", 0}, {"NIM_MODIFY", 1},
-                                     {"NIM_DELETE", 2}};
+const NamedValue kShellMessages[] = {{"add", 0},     {"modify", 1},     {"delete", 2},
+                                     {"NIM_ADD", 0}, {"NIM_MODIFY", 1}, {"NIM_DELETE", 2}};
 const NamedValue kNotifyFlags[] = {{"message", 1}, {"icon", 2}, {"tip", 4}, {"state", 8}, {"info", 16}};
 }  // namespace
 
@@ -112,10 +112,14 @@ bool ExpandNotify(const std::vector<std::string> &words, std::string *out, std::
     }
     if (!ParseNumber(text, &value)) return *problem = "notify field " + name + " needs a number", false;
     const uint32_t v = static_cast<uint32_t>(value);
-    if (name == "id") record.uID = v;
-    else if (name == "callback") record.uCallbackMessage = v;
-    else if (name == "icon") record.hIcon = v;
-    else if (name == "hwnd") record.hWnd = v;
+    if (name == "id")
+      record.uID = v;
+    else if (name == "callback")
+      record.uCallbackMessage = v;
+    else if (name == "icon")
+      record.hIcon = v;
+    else if (name == "hwnd")
+      record.hWnd = v;
     else if (name == "size") {
       if (v > 4096) return *problem = "notify size above 4096", false;
       record.cbSize = v;
@@ -141,7 +145,8 @@ bool ExpandDirective(const std::string &body, std::string *out, std::string *pro
     std::vector<testkit::Rect> rects;
     for (size_t i = 1; i < words.size(); ++i) {
       Rect r;
-      if (!ParseRect(words[i], &r)) return *problem = "'" + words[i] + "' is not a rectangle left,top,right,bottom", false;
+      if (!ParseRect(words[i], &r))
+        return *problem = "'" + words[i] + "' is not a rectangle left,top,right,bottom", false;
       rects.push_back(testkit::Rect{r.left, r.top, r.right, r.bottom});
     }
     *out = testkit::PackPayload(testkit::RegionData(rects));

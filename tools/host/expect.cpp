@@ -43,7 +43,8 @@ bool Runner::Expect(const Step &step) {
       {
         std::string seen;
         for (size_t i = sentChecked_; i < sent_.size(); ++i) seen += (seen.empty() ? "" : " | ") + Abbreviate(sent_[i]);
-        return Fail(step, "expected the add-in to send " + step.text + "; after the latest step (and earlier matches) it sent " +
+        return Fail(step, "expected the add-in to send " + step.text +
+                              "; after the latest step (and earlier matches) it sent " +
                               (seen.empty() ? "nothing" : seen));
       }
     case StepKind::kExpectNothingSent:
@@ -59,7 +60,8 @@ bool Runner::Expect(const Step &step) {
         if (!name || step.word != name) continue;
         if (!step.text.empty() && reinterpret_cast<HWND>(m.wParam) != wanted) continue;
         hostChecked_ = i + 1;
-        transcript_.Line('=', "expect host " + step.word + (step.text.empty() ? "" : " " + WindowName(wanted)) + ": ok");
+        transcript_.Line('=',
+                         "expect host " + step.word + (step.text.empty() ? "" : " " + WindowName(wanted)) + ": ok");
         return true;
       }
       return Fail(step, "expected the host frame window to receive " + step.word +
@@ -68,8 +70,8 @@ bool Runner::Expect(const Step &step) {
     case StepKind::kExpectWindows: {
       const size_t count = CountLocalWindows();
       if (count != static_cast<size_t>(step.number))
-        return Fail(step, "expected " + std::to_string(step.number) + " local windows, there are " +
-                              std::to_string(count));
+        return Fail(step,
+                    "expected " + std::to_string(step.number) + " local windows, there are " + std::to_string(count));
       transcript_.Line('=', "expect windows " + std::to_string(count) + ": ok");
       return true;
     }

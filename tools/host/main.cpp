@@ -88,26 +88,38 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
       return true;
     };
     long n = 0;
-    if (a == "--transcript") { if (!value(&o->transcript)) return false; }
-    else if (a == "--addin") { if (!value(&o->addin)) return false; }
-    else if (a == "--shots") { if (!value(&o->shots)) return false; }
-    else if (a == "--replay") { if (!value(&o->replay)) return false; }
-    else if (a == "--listen") {
+    if (a == "--transcript") {
+      if (!value(&o->transcript)) return false;
+    } else if (a == "--addin") {
+      if (!value(&o->addin)) return false;
+    } else if (a == "--shots") {
+      if (!value(&o->shots)) return false;
+    } else if (a == "--replay") {
+      if (!value(&o->replay)) return false;
+    } else if (a == "--listen") {
       if (!number(65535, "a port (0 to 65535; 0: any free port)", &n)) return false;
       o->listenPort = static_cast<int>(n);
     } else if (a == "--hold") {
       if (!number(3600000, "a number of milliseconds (0 to 3600000)", &n)) return false;
       o->holdMs = static_cast<DWORD>(n);
-    }
-    else if (a == "--echo") o->echo = true;
-    else if (a == "--no-pace") o->noPace = true;
-    else if (a == "--all-sessions") o->allSessions = true;
-    else if (a == "--once") o->once = true;
-    else if (a == "--help" || a == "-h") o->help = true;
-    else if (a == "--version") o->version = true;
-    else if (!a.empty() && a[0] == '-') return *error = "unknown option " + a, false;
-    else if (o->script.empty()) o->script = a;
-    else return *error = "one script at a time ('" + o->script + "' and '" + a + "')", false;
+    } else if (a == "--echo")
+      o->echo = true;
+    else if (a == "--no-pace")
+      o->noPace = true;
+    else if (a == "--all-sessions")
+      o->allSessions = true;
+    else if (a == "--once")
+      o->once = true;
+    else if (a == "--help" || a == "-h")
+      o->help = true;
+    else if (a == "--version")
+      o->version = true;
+    else if (!a.empty() && a[0] == '-')
+      return *error = "unknown option " + a, false;
+    else if (o->script.empty())
+      o->script = a;
+    else
+      return *error = "one script at a time ('" + o->script + "' and '" + a + "')", false;
   }
   if (o->help || o->version) return true;
   const int modes = !o->script.empty() + !o->replay.empty() + (o->listenPort >= 0);
@@ -221,8 +233,9 @@ void ClientThread(Session &s) {
   ui.onTrayClick = [&](HWND owner, UINT id, HostUi::Click click) {
     // The shell tells a notification icon's owner of a click with the icon's callback message,
     // which the add-in set to WM_TRAYMESSAGE: the uID and the mouse message.
-    const UINT mouse = click == HostUi::Click::kRight ? WM_RBUTTONUP : click == HostUi::Click::kMiddle ? WM_MBUTTONUP
-                                                                                                       : WM_LBUTTONUP;
+    const UINT mouse = click == HostUi::Click::kRight    ? WM_RBUTTONUP
+                       : click == HostUi::Click::kMiddle ? WM_MBUTTONUP
+                                                         : WM_LBUTTONUP;
     s.transcript.Line('*', "tray click " + runner.WindowName(owner) + " uID " + std::to_string(id));
     SendMessageW(owner, WM_TRAYMESSAGE, id, mouse);
   };
@@ -252,8 +265,8 @@ void ClientThread(Session &s) {
         break;
       }
       if (!runner.Run(step)) {
-        Report(s, 1, (s.options.script.empty() ? s.options.replay : s.options.script) + ":" +
-                         runner.failure().substr(5));
+        Report(s, 1,
+               (s.options.script.empty() ? s.options.replay : s.options.script) + ":" + runner.failure().substr(5));
         break;
       }
     }

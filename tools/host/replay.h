@@ -10,9 +10,9 @@
 namespace host {
 
 struct ReplayPlan {
-  std::vector<Step> steps;          // one delivery per received message, line = the log's line
-  std::vector<std::string> cut;     // messages that were cut in the log and are not replayed
-  int sessions = 0;                 // library loads ("ATTACH!!!") found in the log
+  std::vector<Step> steps;       // one delivery per received message, line = the log's line
+  std::vector<std::string> cut;  // messages that were cut in the log and are not replayed
+  int sessions = 0;              // library loads ("ATTACH!!!") found in the log
 };
 
 // allSessions false: only what follows the last library load.

@@ -21,12 +21,18 @@ using testkit::HexId;
 
 const char *HostMessageName(UINT message) {
   switch (message) {
-    case WM_USER_ACTIVE_WINDOW: return "WM_USER_ACTIVE_WINDOW";
-    case WM_USER_START_PROG_REQ: return "WM_USER_START_PROG_REQ";
-    case WM_USER_START_PROG_ACK: return "WM_USER_START_PROG_ACK";
-    case WM_USER_WINDOWS_CHANGED: return "WM_USER_WINDOWS_CHANGED";
-    case WM_USER_PLACEHOLDER_WINDOW: return "WM_USER_PLACEHOLDER_WINDOW";
-    default: return nullptr;
+    case WM_USER_ACTIVE_WINDOW:
+      return "WM_USER_ACTIVE_WINDOW";
+    case WM_USER_START_PROG_REQ:
+      return "WM_USER_START_PROG_REQ";
+    case WM_USER_START_PROG_ACK:
+      return "WM_USER_START_PROG_ACK";
+    case WM_USER_WINDOWS_CHANGED:
+      return "WM_USER_WINDOWS_CHANGED";
+    case WM_USER_PLACEHOLDER_WINDOW:
+      return "WM_USER_PLACEHOLDER_WINDOW";
+    default:
+      return nullptr;
   }
 }
 
@@ -94,8 +100,10 @@ void Runner::Settle() {
     std::string line;
     if (const char *name = HostMessageName(m.message)) {
       line = name;
-      if (m.message == WM_USER_ACTIVE_WINDOW || m.message == WM_USER_PLACEHOLDER_WINDOW) line += " " + WindowName(reinterpret_cast<HWND>(m.wParam));
-      else if (m.wParam) line += " wParam=" + std::to_string(m.wParam);
+      if (m.message == WM_USER_ACTIVE_WINDOW || m.message == WM_USER_PLACEHOLDER_WINDOW)
+        line += " " + WindowName(reinterpret_cast<HWND>(m.wParam));
+      else if (m.wParam)
+        line += " wParam=" + std::to_string(m.wParam);
     } else {
       line = "WM_USER+" + std::to_string(m.message - WM_USER) + " wParam=" + std::to_string(m.wParam);
     }
@@ -112,8 +120,10 @@ void Runner::TrackWindows(const std::string &message) {
   EnumThreadWindows(GetCurrentThreadId(), CollectLocal, reinterpret_cast<LPARAM>(&found));
   std::vector<LocalWindow> alive;
   for (const LocalWindow &w : locals_) {
-    if (IsWindow(w.hwnd)) alive.push_back(w);
-    else gone_.push_back(w);
+    if (IsWindow(w.hwnd))
+      alive.push_back(w);
+    else
+      gone_.push_back(w);
   }
   locals_.swap(alive);
   if (gone_.size() > 4096) gone_.erase(gone_.begin(), gone_.begin() + 1024);  // a long listen session
@@ -181,9 +191,12 @@ void Runner::Action(const Step &step) {
     case StepKind::kFocus:
       transcript_.Line('*', "focus " + name + " " + step.word);
       ui.RunOnUi([&] {
-        if (step.word == "activate") SendMessageW(local, WM_ACTIVATE, WA_CLICKACTIVE, 0);
-        else if (step.word == "setfocus") SendMessageW(local, WM_SETFOCUS, 0, 0);
-        else SetForegroundWindow(local);
+        if (step.word == "activate")
+          SendMessageW(local, WM_ACTIVATE, WA_CLICKACTIVE, 0);
+        else if (step.word == "setfocus")
+          SendMessageW(local, WM_SETFOCUS, 0, 0);
+        else
+          SetForegroundWindow(local);
       });
       break;
     case StepKind::kSysMenu:
@@ -208,7 +221,8 @@ void Runner::Action(const Step &step) {
       WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, buffer, sizeof buffer - 1, nullptr, nullptr);
       transcript_.Line('*', "start-program " + name + " \"" + step.text + "\"");
       ui.RunOnUi([&] {
-        SendMessageA(local, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(ui.frame()), reinterpret_cast<LPARAM>(buffer));
+        SendMessageA(local, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(ui.frame()),
+                     reinterpret_cast<LPARAM>(buffer));
       });
       // The add-in empties the text once it has taken the request.
       transcript_.Line('#', buffer[0] == 0 ? "the request text was taken" : "the request text was left as it was");
@@ -278,11 +292,12 @@ bool Runner::Run(const Step &step) {
         HostUi::Get().RemovePicture(step.window);
       } else {
         char rect[64];
-        snprintf(rect, sizeof rect, "%ld,%ld,%ld,%ld", step.rect.left, step.rect.top, step.rect.right, step.rect.bottom);
+        snprintf(rect, sizeof rect, "%ld,%ld,%ld,%ld", step.rect.left, step.rect.top, step.rect.right,
+                 step.rect.bottom);
         transcript_.Line('~', "desktop " + HexId(step.window) + " " + rect + " \"" + step.text + "\"");
-        HostUi::Get().SetPicture(PictureWindow{step.window, step.rect, Widen(step.text),
-                                               RGB((step.number >> 16) & 0xFF, (step.number >> 8) & 0xFF,
-                                                   step.number & 0xFF)});
+        HostUi::Get().SetPicture(
+            PictureWindow{step.window, step.rect, Widen(step.text),
+                          RGB((step.number >> 16) & 0xFF, (step.number >> 8) & 0xFF, step.number & 0xFF)});
       }
       return true;
     case StepKind::kShot:

@@ -143,8 +143,8 @@ bool ParseExpect(Context &ctx, const std::string &rest, const std::vector<std::s
     return ctx.Fail("usage: expect frame STATE...");
   }
   step->kind = window ? StepKind::kExpectWindow : StepKind::kExpectFrame;
-  static const char *const kWindowStates[] = {"exists", "gone", "visible", "hidden", "tool", "notool", "icon-big",
-                                              "icon-small"};
+  static const char *const kWindowStates[] = {"exists", "gone",   "visible",  "hidden",
+                                              "tool",   "notool", "icon-big", "icon-small"};
   static const char *const kFrameStates[] = {"visible", "hidden", "caption", "nocaption", "tool", "notool", "empty"};
   for (; i < w.size(); ++i) {
     const std::string &s = w[i];

@@ -10,9 +10,9 @@
 namespace host {
 
 enum class StepKind {
-  kDeliver,       // messages: one or more agent messages (an icon is several)
-  kPause,         // number: milliseconds
-  kChunks,        // number: chunk size for the following deliveries
+  kDeliver,  // messages: one or more agent messages (an icon is several)
+  kPause,    // number: milliseconds
+  kChunks,   // number: chunk size for the following deliveries
   kConnect,
   kDisconnect,
   kTerminate,
@@ -24,10 +24,10 @@ enum class StepKind {
   kShot,          // text: name
   kExpectSent,    // text: pattern
   kExpectNothingSent,
-  kExpectHost,    // word: message name, text: wParam (a window name) or empty
-  kExpectWindow,  // window, words: states ("visible", "title", ...), text: title for "title"
-  kExpectFrame,   // words: states, x, y
-  kExpectWindows, // number
+  kExpectHost,     // word: message name, text: wParam (a window name) or empty
+  kExpectWindow,   // window, words: states ("visible", "title", ...), text: title for "title"
+  kExpectFrame,    // words: states, x, y
+  kExpectWindows,  // number
   // The expectations are the last kinds: IsExpectation relies on it.
 };
 

@@ -104,7 +104,8 @@ WindowState ReadWindowState(HWND hwnd) {
 
 bool FramePointShown(const FrameState &state, long x, long y) {
   if (!state.visible) return false;
-  if (!state.hasRegion) return x >= 0 && y >= 0 && x < state.rect.right - state.rect.left && y < state.rect.bottom - state.rect.top;
+  if (!state.hasRegion)
+    return x >= 0 && y >= 0 && x < state.rect.right - state.rect.left && y < state.rect.bottom - state.rect.top;
   for (const RECT &r : state.rects)
     if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
   return false;

@@ -14,16 +14,16 @@ namespace host {
 struct FrameState {
   bool visible = false, caption = false, tool = false;
   RECT rect = {};
-  bool hasRegion = false;    // a window region is set
-  std::vector<RECT> rects;   // the region's rectangles, frame window coordinates
-  bool viewVisible = false;  // the "ATL:" child
-  bool plainVisible = false; // the ordinary child
+  bool hasRegion = false;     // a window region is set
+  std::vector<RECT> rects;    // the region's rectangles, frame window coordinates
+  bool viewVisible = false;   // the "ATL:" child
+  bool plainVisible = false;  // the ordinary child
 };
 
 struct WindowState {
   bool visible = false, tool = false;
-  std::string title;      // UTF-8, as stored
-  std::string bigIcon;    // "none" or "WxH:hash"
+  std::string title;    // UTF-8, as stored
+  std::string bigIcon;  // "none" or "WxH:hash"
   std::string smallIcon;
 };
 

@@ -19,10 +19,14 @@ void Transcript::Line(char kind, std::string_view text) {
   line.push_back(' ');
   // One record per line: a line end inside the text would look like a line of its own.
   for (char c : text) {
-    if (c == '\n') line += "\\n";
-    else if (c == '\r') line += "\\r";
-    else if (c == '\0') line += "\\0";
-    else line.push_back(c);
+    if (c == '\n')
+      line += "\\n";
+    else if (c == '\r')
+      line += "\\r";
+    else if (c == '\0')
+      line += "\\0";
+    else
+      line.push_back(c);
   }
   line.push_back('\n');
   if (file_) {

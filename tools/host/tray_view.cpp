@@ -65,7 +65,8 @@ void Record(DWORD message, const Fields &f) {
 template <typename Char>
 std::wstring TipOf(const Char *tip, size_t room) {
   std::wstring out;
-  for (size_t i = 0; i < room && tip[i]; ++i) out.push_back(static_cast<wchar_t>(static_cast<std::make_unsigned_t<Char>>(tip[i])));
+  for (size_t i = 0; i < room && tip[i]; ++i)
+    out.push_back(static_cast<wchar_t>(static_cast<std::make_unsigned_t<Char>>(tip[i])));
   return out;
 }
 

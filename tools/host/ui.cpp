@@ -13,8 +13,8 @@ const char kFrameClass[] = "QuorvHostFrame";
 const char kViewClass[] = "ATL:QuorvRemoteView";  // the Remote Desktop control's class prefix
 const char kTaskbarClass[] = "QuorvHostTaskbar";
 const char kMarkClass[] = "QuorvHostClickMark";
-const int kRing = 40;            // the click mark's diameter
-const int kTrayWidth = 124;      // the notification area at the strip's right end
+const int kRing = 40;        // the click mark's diameter
+const int kTrayWidth = 124;  // the notification area at the strip's right end
 const COLORREF kMarkColor = RGB(0xFF, 0x6A, 0x00);
 const UINT WM_APP_RUN = WM_APP + 1;
 const int kTaskbarHeight = 34;
@@ -79,7 +79,8 @@ std::wstring Widen(const std::string &utf8) {
 std::string Narrow(const std::wstring &wide) {
   int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -137,15 +138,15 @@ bool HostUi::Create(const std::string &title, std::string *error) {
 
   font_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_NORMAL);
   boldFont_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_BOLD);
-  cjkFont_ = MakeFont({L"WenQuanYi Micro Hei", L"Noto Sans CJK SC", L"Droid Sans Fallback", L"DejaVu Sans"}, 13,
-                      FW_NORMAL);
+  cjkFont_ =
+      MakeFont({L"WenQuanYi Micro Hei", L"Noto Sans CJK SC", L"Droid Sans Fallback", L"DejaVu Sans"}, 13, FW_NORMAL);
 
   // The title is given in the ANSI code page, as the add-in compares it.
   frame_ = CreateWindowExA(0, kFrameClass, title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 60, 40, 900, 640,
                            nullptr, nullptr, wc.hInstance, nullptr);
   if (!frame_) return *error = "cannot create the host frame window", false;
-  view_ = CreateWindowExA(0, kViewClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, frame_, nullptr, wc.hInstance,
-                          nullptr);
+  view_ =
+      CreateWindowExA(0, kViewClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, frame_, nullptr, wc.hInstance, nullptr);
   plain_ = CreateWindowExA(0, "STATIC", "quorv host: waiting for the agent's greeting",
                            WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0, 100, 24, frame_, nullptr,
                            wc.hInstance, nullptr);
@@ -157,8 +158,8 @@ bool HostUi::Create(const std::string &title, std::string *error) {
                              width, kTaskbarHeight, nullptr, nullptr, wc.hInstance, nullptr);
   // The click mark: a ring (a window cut to a ring, so the clicked icon shows through) and a label.
   const DWORD markStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_TRANSPARENT;
-  ring_ = CreateWindowExA(markStyle, kMarkClass, "", WS_POPUP, 0, 0, kRing, kRing, nullptr, nullptr, wc.hInstance,
-                          nullptr);
+  ring_ =
+      CreateWindowExA(markStyle, kMarkClass, "", WS_POPUP, 0, 0, kRing, kRing, nullptr, nullptr, wc.hInstance, nullptr);
   label_ = CreateWindowExA(markStyle, kMarkClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
   if (ring_) {
     HRGN ring = CreateEllipticRgn(0, 0, kRing + 1, kRing + 1);
@@ -374,7 +375,8 @@ void HostUi::PaintView(HDC target) {
     // A few lines of "content", so that the window looks like one.
     SelectObject(dc, font_);
     for (int y = body.top + 14, i = 0; y + 8 < body.bottom && i < 12; y += 18, ++i) {
-      RECT line = {body.left + 12, y, body.left + 12 + (body.right - body.left - 24) * (60 + (i * 37) % 40) / 100, y + 6};
+      RECT line = {body.left + 12, y, body.left + 12 + (body.right - body.left - 24) * (60 + (i * 37) % 40) / 100,
+                   y + 6};
       Fill(dc, line, RGB(0xC8, 0xCC, 0xD4));
     }
     SelectObject(dc, oldFont);
@@ -444,8 +446,9 @@ void HostUi::PaintTaskbar(HDC target) {
     DWORD_PTR icon = 0;
     SendMessageTimeoutW(local.hwnd, WM_GETICON, ICON_SMALL, 0, SMTO_ABORTIFHUNG, 200, &icon);
     if (!icon) SendMessageTimeoutW(local.hwnd, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, 200, &icon);
-    if (icon) DrawIconEx(dc, r.left + 6, r.top + (r.bottom - r.top - 16) / 2, reinterpret_cast<HICON>(icon), 16, 16, 0,
-                         nullptr, DI_NORMAL);
+    if (icon)
+      DrawIconEx(dc, r.left + 6, r.top + (r.bottom - r.top - 16) / 2, reinterpret_cast<HICON>(icon), 16, 16, 0, nullptr,
+                 DI_NORMAL);
     HGDIOBJ oldFont = SelectObject(dc, HasCjk(title) ? cjkFont_ : font_);
     SetTextColor(dc, RGB(0xF0, 0xF0, 0xF0));
     RECT textRect = {r.left + 28, r.top, r.right - 6, r.bottom};
