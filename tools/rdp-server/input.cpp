@@ -78,7 +78,9 @@ void Input::Key(uint16_t flags, uint16_t scanCode) {
   // evdev numbering, which Xvfb and Xorg use).
   const DWORD code = (scanCode & 0xFF) | ((flags & KBD_FLAGS_EXTENDED) ? KBDEXT : 0);
   const DWORD vk = GetVirtualKeyCodeFromVirtualScanCode(code, 4);
-  const DWORD keycode = vk ? GetKeycodeFromVirtualKeyCode(vk, KEYCODE_TYPE_EVDEV) : 0;
+  // The keycode table keeps extended keys (arrows, right Ctrl, keypad Enter) under the virtual
+  // key with the extended bit; without it they have no keycode.
+  const DWORD keycode = vk ? GetKeycodeFromVirtualKeyCode(vk | (code & KBDEXT), KEYCODE_TYPE_EVDEV) : 0;
   if (!keycode || keycode > 255) return;
   XTestFakeKeyEvent(display_, keycode, !(flags & KBD_FLAGS_RELEASE), CurrentTime);
   XFlush(display_);
