@@ -4,6 +4,7 @@
 //   --pixels   the client's picture equals the served display, before and after a change
 //   --input    mouse moves, buttons and keys reach the display (XTest)
 //   --expect FILE          the channel brings FILE's agent lines (a --script of the server), in order
+//   --earlier N  N channel messages come before the agent's checks (from an earlier agent)
 //   --agent-port P --agent-lines FILE [--flood N]
 //              it also plays the agent: sends FILE's lines (and N more of 1000 bytes) over TCP and
 //              expects each on the channel, whole and in order; then sends messages back on the
@@ -45,7 +46,7 @@ struct Options {
   int port = 0, agentPort = 0;
   std::string display, expectFile, agentLinesFile, user = "tester", password = "secret";
   bool channel = true, silent = false, pixels = false, input = false;
-  unsigned flood = 0, seconds = 30;
+  unsigned flood = 0, seconds = 30, earlier = 0;
 } g_options;
 
 int g_failures = 0;
@@ -280,7 +281,7 @@ int Usage(const char *problem) {
   std::fprintf(stderr,
                "usage: rdp-check-client --port P --display :N [--no-channel] [--silent] [--pixels] [--input]\n"
                "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N]] [--user U --password P]\n"
-               "       [--seconds S]\n");
+               "       [--earlier N] [--seconds S]\n");
   return 2;
 }
 
@@ -388,15 +389,16 @@ void CheckAgentRelay() {
   for (const std::string &line : lines) g_agent.out += line + "\n";
   const size_t before = g_channelLines.size();
   ExpectOnChannel(lines, before, "agent to add-in");
-  // Every message was answered; the agent gets the answers as lines.
-  const unsigned answers = g_answered;
+  // Every message was answered (ACK,n for the channel's n-th message); the agent gets the answers
+  // to its own lines as lines. Answers to what came before it connected found no agent.
+  const size_t answers = lines.size();
   RunUntil([&] { return g_agent.received.size() >= answers; }, 30);
   if (g_options.silent) return;
   if (g_agent.received.size() < answers)
     return Fail("add-in to agent: " + std::to_string(g_agent.received.size()) + " of " + std::to_string(answers) +
                 " answers reached the agent");
-  for (unsigned i = 0; i < answers; ++i)
-    if (g_agent.received[i].rfind("ACK," + std::to_string(i + 1) + ",", 0) != 0)
+  for (size_t i = 0; i < answers; ++i)
+    if (g_agent.received[i].rfind("ACK," + std::to_string(before + i + 1) + ",", 0) != 0)
       return Fail("add-in to agent: answer " + std::to_string(i + 1) + " is \"" + g_agent.received[i].substr(0, 40) + "\"");
   // Longer and oddly cut messages from the add-in.
   const std::string big = "BIG,1," + std::string(100000, 'x');
@@ -404,7 +406,7 @@ void CheckAgentRelay() {
   Write("TWO,1,a\nTWO,2,b\n");
   Write("SPL");
   Write("IT,1,c\n");
-  const size_t had = g_agent.received.size();
+  const size_t had = answers;
   RunUntil([&] { return g_agent.received.size() >= had + 4; }, 30);
   const std::vector<std::string> expected = {big, "TWO,1,a", "TWO,2,b", "SPLIT,1,c"};
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -430,6 +432,7 @@ int main(int argc, char **argv) {
     else if (a == "--agent-lines" && (v = value())) o.agentLinesFile = v;
     else if (a == "--flood" && (v = value())) o.flood = static_cast<unsigned>(std::atoi(v));
     else if (a == "--seconds" && (v = value())) o.seconds = static_cast<unsigned>(std::atoi(v));
+    else if (a == "--earlier" && (v = value())) o.earlier = static_cast<unsigned>(std::atoi(v));
     else if (a == "--user" && (v = value())) o.user = v;
     else if (a == "--password" && (v = value())) o.password = v;
     else if (a == "--no-channel") o.channel = false;
@@ -468,6 +471,9 @@ int main(int argc, char **argv) {
     if (o.pixels) CheckPixels();
     if (o.input) CheckInput();
     if (!o.expectFile.empty()) ExpectOnChannel(ReadLines(o.expectFile, true), 0, "script");
+    if (o.earlier && !RunUntil([&] { return g_channelLines.size() >= o.earlier; }, 10))
+      Fail("the channel brought " + std::to_string(g_channelLines.size()) + " of the " + std::to_string(o.earlier) +
+           " messages expected before the checks");
     if (o.agentPort > 0) CheckAgentRelay();
     RunUntil([] { return false; }, 0.5);  // the last answers go out
     freerdp_disconnect(g_instance);
