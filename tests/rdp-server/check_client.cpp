@@ -4,6 +4,7 @@
 //   --pixels   the client's picture equals the served display, before and after a change
 //   --input    mouse moves, buttons and keys reach the display (XTest)
 //   --expect FILE          the channel brings FILE's agent lines (a --script of the server), in order
+//   --leave-midline  at the end, writes half a line on the channel and disconnects
 //   --earlier N  N channel messages come before the agent's checks (from an earlier agent)
 //   --agent-port P --agent-lines FILE [--flood N]
 //              it also plays the agent: sends FILE's lines (and N more of 1000 bytes) over TCP and
@@ -45,7 +46,7 @@ namespace {
 struct Options {
   int port = 0, agentPort = 0;
   std::string display, expectFile, agentLinesFile, user = "tester", password = "secret";
-  bool channel = true, silent = false, pixels = false, input = false;
+  bool channel = true, silent = false, pixels = false, input = false, leaveMidline = false;
   unsigned flood = 0, seconds = 30, earlier = 0;
 } g_options;
 
@@ -281,7 +282,7 @@ int Usage(const char *problem) {
   std::fprintf(stderr,
                "usage: rdp-check-client --port P --display :N [--no-channel] [--silent] [--pixels] [--input]\n"
                "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N]] [--user U --password P]\n"
-               "       [--earlier N] [--seconds S]\n");
+               "       [--earlier N] [--leave-midline] [--seconds S]\n");
   return 2;
 }
 
@@ -439,6 +440,7 @@ int main(int argc, char **argv) {
     else if (a == "--silent") o.silent = true;
     else if (a == "--pixels") o.pixels = true;
     else if (a == "--input") o.input = true;
+    else if (a == "--leave-midline") o.leaveMidline = true;
     else return Usage(("bad argument " + a).c_str());
   }
   if (o.port <= 0 || o.display.empty()) return Usage("--port and --display are required");
@@ -476,6 +478,14 @@ int main(int argc, char **argv) {
            " messages expected before the checks");
     if (o.agentPort > 0) CheckAgentRelay();
     RunUntil([] { return false; }, 0.5);  // the last answers go out
+    if (o.leaveMidline && g_channelOpen) {
+      // Half a line, then the connection goes: it must reach no agent, and must not be glued to
+      // the next connection's first line.
+      Write("CUT,1,half a line");
+      RunUntil([] { return false; }, 0.5);
+      for (const std::string &line : g_agent.received)
+        if (line.find("CUT,1") != std::string::npos) Fail("the half line reached the agent: " + line.substr(0, 40));
+    }
     freerdp_disconnect(g_instance);
   }
   freerdp_context_free(g_instance);

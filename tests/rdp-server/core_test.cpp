@@ -72,7 +72,7 @@ TEST(Options, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
   EXPECT_EQ(o.port, 0);
   EXPECT_EQ(o.agentPort, 47101);
   EXPECT_EQ(o.timeLimitSeconds, 30u);
-  EXPECT_TRUE(o.once);
+  EXPECT_EQ(o.clients, 1u);
   EXPECT_EQ(o.user, "u");
 
   struct Bad {

@@ -19,7 +19,8 @@ const char kUsage[] =
     "  --linger SECONDS      --script: wait this long for answers after the last line (default 3)\n"
     "  --log FILE            write the channel's lines and the server's events there (appended)\n"
     "  --time-limit SECONDS  end after this long\n"
-    "  --once                end when the first client disconnects\n"
+    "  --once                end when the first client disconnects (--clients 1)\n"
+    "  --clients N           end when the Nth client disconnects\n"
     "  --user NAME           accept only this user name (default: any credentials)\n"
     "  --password TEXT       and this password\n"
     "  --cert-dir DIR        make the TLS certificate and key there (default: a temporary folder)\n"
@@ -81,7 +82,10 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
       if (!number(1, 7 * 86400, "seconds (1 to 604800)", &n)) return false;
       o->timeLimitSeconds = static_cast<unsigned>(n);
     } else if (a == "--once") {
-      o->once = true;
+      o->clients = 1;
+    } else if (a == "--clients") {
+      if (!number(1, 1000000, "a count (1 to 1000000)", &n)) return false;
+      o->clients = static_cast<unsigned>(n);
     } else if (a == "--user") {
       if (!value(&o->user, "a user name")) return false;
     } else if (a == "--password") {

@@ -16,7 +16,7 @@ struct Options {
   std::string user, password;   // required credentials; empty: any
   unsigned timeLimitSeconds = 0;  // 0: none
   unsigned lingerSeconds = 3;     // script mode: how long to wait for answers after the last line
-  bool once = false;              // end when the first client disconnects
+  unsigned clients = 0;           // end when this many clients have come and gone (0: never)
   bool help = false;
 };
 

@@ -169,7 +169,7 @@ bool Server::Finished() {
     LogEvent("the time limit of %u seconds is reached", options_.timeLimitSeconds);
     return true;
   }
-  if (options_.once && hadPeer_ && !peer_) return true;
+  if (options_.clients && clientsGone_ >= options_.clients) return true;
   if (scriptDone_ > 0 && now - scriptDone_ >= options_.lingerSeconds) {
     LogEvent("the script is played and %u seconds have passed", options_.lingerSeconds);
     return true;
@@ -292,6 +292,7 @@ void Server::DropPeer(const char *why) {
   peer_ = nullptr;
   vcm_ = nullptr;
   activated_ = false;
+  ++clientsGone_;
   if (scriptDone_ == 0 && !script_.empty() && scriptNext_ > 0)
     LogEvent("the script was cut after %zu of %zu steps; the next client gets it from the start", scriptNext_,
              script_.size());
@@ -374,10 +375,9 @@ void Server::ReadChannel() {
       agent_.out().Append("\n");
     });
   }
-  static size_t reported = 0;
-  if (fromAddin_.dropped() != reported) {
-    reported = fromAddin_.dropped();
-    LogEvent("a line from the add-in longer than 1 MiB is dropped (%zu so far)", reported);
+  if (fromAddin_.dropped() != addinDropsReported_) {
+    addinDropsReported_ = fromAddin_.dropped();
+    LogEvent("a line from the add-in longer than 1 MiB is dropped (%zu so far)", addinDropsReported_);
   }
 }
 
@@ -413,10 +413,9 @@ void Server::RelayAgent() {
       SendToAddin(line);
     });
   }
-  static size_t reported = 0;
-  if (fromAgent_.dropped() != reported) {
-    reported = fromAgent_.dropped();
-    LogEvent("a line from the agent longer than 4 MiB is dropped (%zu so far)", reported);
+  if (fromAgent_.dropped() != agentDropsReported_) {
+    agentDropsReported_ = fromAgent_.dropped();
+    LogEvent("a line from the agent longer than 4 MiB is dropped (%zu so far)", agentDropsReported_);
   }
 }
 
