@@ -322,14 +322,17 @@ void CheckPixels() {
   rdpGdi *gdi = g_instance->context->gdi;
   for (int variant = 0; variant < 2; ++variant) {
     DrawPattern(variant);
+    const double drawn = Now();
     std::string first;
     long differ = -1;
     RunUntil([&] { return (differ = CompareScreen(gdi, &first)) == 0; }, 10);
+    const double ms = (Now() - drawn) * 1000;
     if (differ != 0)
       Fail("pixels (picture " + std::to_string(variant + 1) + "): " +
            (differ > 0 ? std::to_string(differ) + " pixels differ, first " : std::string()) + first);
     else
-      Note("pixels: the client's picture equals the display (picture " + std::to_string(variant + 1) + ")");
+      Note("pixels: the client's picture equals the display (picture " + std::to_string(variant + 1) + ", " +
+           std::to_string(static_cast<int>(ms)) + " ms after drawing, comparisons included)");
   }
 }
 
@@ -389,7 +392,14 @@ void CheckAgentRelay() {
   g_agent.out += "#!desktop 0 0 10 10\n";
   for (const std::string &line : lines) g_agent.out += line + "\n";
   const size_t before = g_channelLines.size();
+  const double sent = Now();
   ExpectOnChannel(lines, before, "agent to add-in");
+  size_t bytes = 0;
+  for (const std::string &line : lines) bytes += line.size() + 1;
+  char figure[160];
+  std::snprintf(figure, sizeof figure, "agent to add-in: %zu lines, %zu bytes in %.0f ms", lines.size(), bytes,
+                (Now() - sent) * 1000);
+  Note(figure);
   // Every message was answered (ACK,n for the channel's n-th message); the agent gets the answers
   // to its own lines as lines. Answers to what came before it connected found no agent.
   const size_t answers = lines.size();

@@ -26,7 +26,7 @@ const char kUsage[] =
     "  --cert-dir DIR        make the TLS certificate and key there (default: a temporary folder)\n"
     "  --help                this text\n"
     "exit status: 0 the channel joined and the add-in answered; 1 the server could not start;\n"
-    "  2 usage error; 3 the channel \"_quorv_\" never joined (no client, or a client without the\n"
+    "  2 usage error (also a bad script); 3 the channel \"_quorv_\" never joined (no client, or a client without the\n"
     "  add-in); 4 the channel joined but the add-in never answered\n";
 
 namespace {

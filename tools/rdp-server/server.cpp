@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "log.h"
@@ -105,7 +106,6 @@ Server::~Server() {
 }
 
 bool Server::Start(std::string *error) {
-  if (!options_.scriptFile.empty() && !ReadScript(options_.scriptFile, &script_, error)) return false;
   if (!screen_.Open(options_.display, error)) return false;
   if (!input_.Open(screen_.display(), error)) return false;
   if (!MakeCertificate(options_.certDir, &certificate_, error)) return false;
@@ -128,6 +128,11 @@ int Server::Run() {
   g_server = this;
   started_ = NowSeconds();
   std::string error;
+  // A script that cannot be read or has a wrong directive is the caller's mistake, like an option.
+  if (!options_.scriptFile.empty() && !ReadScript(options_.scriptFile, &script_, &error)) {
+    std::fprintf(stderr, "quorv-rdp-server: %s\n", error.c_str());
+    return kUsageError;
+  }
   if (!OpenLog(options_.logFile, &error) || !Start(&error)) {
     LogEvent("%s", error.c_str());
     return kCannotStart;
