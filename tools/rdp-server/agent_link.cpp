@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -85,6 +86,17 @@ bool AgentLink::Flush() {
   }
   waitingSince_ = 0;
   return true;
+}
+
+bool AgentLink::Drain(double seconds) {
+  const double until = NowSeconds() + seconds;
+  while (Flush() && !out_.Empty()) {
+    const double left = until - NowSeconds();
+    if (left <= 0) return false;
+    pollfd writable{peer_, POLLOUT, 0};
+    poll(&writable, 1, static_cast<int>(left * 1000) + 1);
+  }
+  return out_.Empty();
 }
 
 double AgentLink::StalledSeconds() const { return waitingSince_ == 0 ? 0 : NowSeconds() - waitingSince_; }

@@ -26,6 +26,8 @@ class AgentLink {
   ByteQueue &out() { return out_; }
   // Writes what the socket takes now. False when the agent is gone.
   bool Flush();
+  // Sends what waits, waiting up to `seconds` for a slow agent. False when not all went.
+  bool Drain(double seconds);
   // Seconds since the agent last took bytes while some waited for it.
   double StalledSeconds() const;
   void Close();

@@ -68,9 +68,9 @@ bool BitmapEncoder::Send(rdpContext *context, const Picture &picture, const std:
       bitmap.bitsPerPixel = 32;
     } else {
       if (!interleaved_compress(interleaved_, out.data(), &size, static_cast<UINT32>(width), static_cast<UINT32>(height),
-                                padded.data(), PIXEL_FORMAT_BGRX32, kTile * 4, 0, 0, nullptr, 16))
+                                padded.data(), PIXEL_FORMAT_BGRX32, kTile * 4, 0, 0, nullptr, settings->ColorDepth))
         continue;
-      bitmap.bitsPerPixel = 16;
+      bitmap.bitsPerPixel = settings->ColorDepth;  // 15 or 16, two bytes a pixel either way
     }
     if (kUpdateOverhead + kPerTileOverhead + size > limit) continue;  // cannot reach this client at all
     if (batchSize + kPerTileOverhead + size > limit && !flush()) return false;
@@ -84,7 +84,7 @@ bool BitmapEncoder::Send(rdpContext *context, const Picture &picture, const std:
     bitmap.compressed = TRUE;
     bitmap.bitmapLength = size;
     bitmap.cbCompMainBodySize = size;
-    bitmap.cbScanWidth = static_cast<UINT32>(width) * (bitmap.bitsPerPixel / 8);
+    bitmap.cbScanWidth = static_cast<UINT32>(width) * ((bitmap.bitsPerPixel + 7) / 8);
     bitmap.cbUncompressedSize = bitmap.cbScanWidth * static_cast<UINT32>(height);
     out.resize(size);
     buffers.push_back(std::move(out));

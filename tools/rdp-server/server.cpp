@@ -12,6 +12,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "log.h"
@@ -27,6 +28,13 @@ constexpr size_t kAgentReadPerStep = 64 * 1024;  // then the channel's queue is 
 constexpr double kAgentStallSeconds = 30;    // an agent that takes nothing for this long is hung
 
 volatile sig_atomic_t g_stop = 0;
+
+// Xlib ends the process when the display's connection breaks; this says why first.
+int OnDisplayLost(Display *) {
+  LogEvent("the X display went away: ending");
+  CloseLog();
+  std::_Exit(kCannotStart);
+}
 void OnSignal(int) { g_stop = 1; }
 
 struct PeerContext {
@@ -137,6 +145,7 @@ int Server::Run() {
     LogEvent("%s", error.c_str());
     return kCannotStart;
   }
+  XSetIOErrorHandler(OnDisplayLost);
   signal(SIGPIPE, SIG_IGN);
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
@@ -306,7 +315,8 @@ void Server::DropPeer(const char *why) {
   if (agent_.Connected()) {
     // As the session's channel closes for an agent in a real session: the agent ends or starts
     // over, and greets the next client afresh. What it sent but the client never got goes too.
-    agent_.Flush();
+    const size_t waiting = agent_.out().Size();
+    if (!agent_.Drain(2.0)) LogEvent("the agent did not take the add-in's last %zu bytes in 2 seconds", waiting);
     agent_.Close();
     if (fromAgent_.MidLine()) fromAgent_.Reset();
     LogEvent("the agent's connection is closed with the client's");
@@ -456,7 +466,8 @@ void Server::SendFrame() {
   lastFrame_ = now;
   lastFullCompare_ = now;
   if (!screen_.Capture(&tiles)) {
-    LogEvent("the X display could not be read");
+    if (!captureFailed_) LogEvent("the X display could not be read (said once)");
+    captureFailed_ = true;
     return;
   }
   if (!encoder_.Send(peer_->context, screen_.picture(), tiles)) DropPeer("a picture could not be sent");

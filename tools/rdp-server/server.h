@@ -70,6 +70,7 @@ class Server {
   bool activated_ = false;
   bool suppressed_ = false;
   bool hadPeer_ = false;
+  bool captureFailed_ = false;
   unsigned clientsGone_ = 0;
   size_t addinDropsReported_ = 0, agentDropsReported_ = 0;
   double lastFrame_ = 0;
