@@ -5,6 +5,7 @@
 //   --input    mouse moves, buttons and keys reach the display (XTest)
 //   --expect FILE          the channel brings FILE's agent lines (a --script of the server), in order
 //   --leave-midline  at the end, writes half a line on the channel and disconnects
+//   --dump       prints each channel message (its first 100 bytes)
 //   --earlier N  N channel messages come before the agent's checks (from an earlier agent)
 //   --agent-port P --agent-lines FILE [--flood N]
 //              it also plays the agent: sends FILE's lines (and N more of 1000 bytes) over TCP and
@@ -46,7 +47,7 @@ namespace {
 struct Options {
   int port = 0, agentPort = 0;
   std::string display, expectFile, agentLinesFile, user = "tester", password = "secret";
-  bool channel = true, silent = false, pixels = false, input = false, leaveMidline = false;
+  bool channel = true, silent = false, pixels = false, input = false, leaveMidline = false, dump = false;
   unsigned flood = 0, seconds = 30, earlier = 0;
 } g_options;
 
@@ -282,7 +283,7 @@ int Usage(const char *problem) {
   std::fprintf(stderr,
                "usage: rdp-check-client --port P --display :N [--no-channel] [--silent] [--pixels] [--input]\n"
                "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N]] [--user U --password P]\n"
-               "       [--earlier N] [--leave-midline] [--seconds S]\n");
+               "       [--earlier N] [--leave-midline] [--dump] [--seconds S]\n");
   return 2;
 }
 
@@ -309,6 +310,7 @@ bool RunUntil(Done done, double seconds) {
     while (!g_messages.empty()) {
       std::string message = std::move(g_messages.front());
       g_messages.pop_front();
+      if (g_options.dump) std::printf("rdp-check-client: channel: %.100s\n", message.c_str());
       g_channelLines.push_back(message);
       if (!g_options.silent && g_channelOpen)
         Write("ACK," + std::to_string(++g_answered) + "," + std::to_string(message.size()) + "\n");
@@ -451,6 +453,7 @@ int main(int argc, char **argv) {
     else if (a == "--pixels") o.pixels = true;
     else if (a == "--input") o.input = true;
     else if (a == "--leave-midline") o.leaveMidline = true;
+    else if (a == "--dump") o.dump = true;
     else return Usage(("bad argument " + a).c_str());
   }
   if (o.port <= 0 || o.display.empty()) return Usage("--port and --display are required");

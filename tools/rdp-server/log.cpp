@@ -50,7 +50,13 @@ void LogEvent(const char *format, ...) {
 void LogLine(const char *direction, std::string_view line) {
   if (!g_file) return;
   const std::string stamp = Stamp();
-  std::fprintf(g_file, "%s%s %.*s\n", stamp.c_str(), direction, static_cast<int>(line.size()), line.data());
+  // Icon payloads make lines of many kilobytes: their beginning and size say enough.
+  constexpr size_t kShown = 4096;
+  if (line.size() <= kShown)
+    std::fprintf(g_file, "%s%s %.*s\n", stamp.c_str(), direction, static_cast<int>(line.size()), line.data());
+  else
+    std::fprintf(g_file, "%s%s %.*s ... (%zu bytes)\n", stamp.c_str(), direction, static_cast<int>(kShown), line.data(),
+                 line.size());
   std::fflush(g_file);
 }
 

@@ -382,8 +382,9 @@ void Server::ReadChannel() {
       LogLine("addin>", line);
       if (!options_.scriptFile.empty()) return;  // recorded in the log only
       if (!agent_.Connected()) {
-        ++undelivered_;
-        LogEvent("no agent is connected: the add-in's line is not delivered");
+        // Said for the first and then every thousandth: a client that floods fills no disk.
+        if (++undelivered_ % 1000 == 1)
+          LogEvent("no agent is connected: the add-in's line is not delivered (%zu so far)", undelivered_);
         return;
       }
       agent_.out().Append(line);
