@@ -7,8 +7,9 @@
 //   --leave-midline  at the end, writes half a line on the channel and disconnects
 //   --dump       prints each channel message (its first 100 bytes)
 //   --earlier N  N channel messages come before the agent's checks (from an earlier agent)
-//   --agent-port P --agent-lines FILE [--flood N]
-//              it also plays the agent: sends FILE's lines (and N more of 1000 bytes) over TCP and
+//   --agent-port P --agent-lines FILE [--flood N] [--junk MB]
+//              it also plays the agent: sends FILE's lines (and N more of 1000 bytes; after one
+//              line of MB megabytes, which must not arrive) over TCP, while the other checks run, and
 //              expects each on the channel, whole and in order; then sends messages back on the
 //              channel (one of 100,000 bytes, two lines in one message, a line in two writes) and
 //              expects the agent to get them as lines
@@ -49,6 +50,7 @@ struct Options {
   std::string display, expectFile, agentLinesFile, user = "tester", password = "secret";
   bool channel = true, silent = false, pixels = false, input = false, leaveMidline = false, dump = false;
   unsigned flood = 0, seconds = 30, earlier = 0;
+  size_t junkMegabytes = 0;
 } g_options;
 
 int g_failures = 0;
@@ -282,7 +284,7 @@ int Usage(const char *problem) {
   std::fprintf(stderr, "rdp-check-client: %s\n", problem);
   std::fprintf(stderr,
                "usage: rdp-check-client --port P --display :N [--no-channel] [--silent] [--pixels] [--input]\n"
-               "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N]] [--user U --password P]\n"
+               "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N] [--junk MB]] [--user U --password P]\n"
                "       [--earlier N] [--leave-midline] [--dump] [--seconds S]\n");
   return 2;
 }
@@ -382,25 +384,38 @@ void ExpectOnChannel(const std::vector<std::string> &lines, size_t from, const c
   Note(std::string(what) + ": " + std::to_string(good) + " lines came as whole channel messages, in order");
 }
 
-void CheckAgentRelay() {
+// The agent connects and queues its lines (after --junk MB of one endless line, which the relay
+// must drop whole); they go out while the other checks run.
+std::vector<std::string> g_agentLines;
+size_t g_agentBefore = 0;
+double g_agentStart = 0;
+
+void StartAgent() {
   if (!g_agent.Connect(g_options.agentPort)) return Fail("cannot connect as the agent");
-  std::vector<std::string> lines = ReadLines(g_options.agentLinesFile, false);
+  g_agentLines = ReadLines(g_options.agentLinesFile, false);
   for (unsigned i = 0; i < g_options.flood; ++i) {
     std::string line = "TITLE," + std::to_string(i) + ",0x00010001,";
     while (line.size() < 1000) line += "0041";
-    lines.push_back(line.substr(0, 1000));
+    g_agentLines.push_back(line.substr(0, 1000));
   }
+  if (g_options.junkMegabytes) g_agent.out = std::string(g_options.junkMegabytes << 20, 'x') + "\n";
   // A directive for the stand-in host is not a message; the relay leaves it out.
   g_agent.out += "#!desktop 0 0 10 10\n";
-  for (const std::string &line : lines) g_agent.out += line + "\n";
-  const size_t before = g_channelLines.size();
-  const double sent = Now();
+  for (const std::string &line : g_agentLines) g_agent.out += line + "\n";
+  g_agentBefore = g_channelLines.size();
+  g_agentStart = Now();
+}
+
+void CheckAgentRelay() {
+  if (g_agent.fd < 0) return;
+  const std::vector<std::string> &lines = g_agentLines;
+  const size_t before = g_agentBefore;
   ExpectOnChannel(lines, before, "agent to add-in");
   size_t bytes = 0;
   for (const std::string &line : lines) bytes += line.size() + 1;
   char figure[160];
   std::snprintf(figure, sizeof figure, "agent to add-in: %zu lines, %zu bytes in %.0f ms", lines.size(), bytes,
-                (Now() - sent) * 1000);
+                (Now() - g_agentStart) * 1000);
   Note(figure);
   // Every message was answered (ACK,n for the channel's n-th message); the agent gets the answers
   // to its own lines as lines. Answers to what came before it connected found no agent.
@@ -454,6 +469,7 @@ int main(int argc, char **argv) {
     else if (a == "--input") o.input = true;
     else if (a == "--leave-midline") o.leaveMidline = true;
     else if (a == "--dump") o.dump = true;
+    else if (a == "--junk" && (v = value())) o.junkMegabytes = static_cast<size_t>(std::atoi(v));
     else return Usage(("bad argument " + a).c_str());
   }
   if (o.port <= 0 || o.display.empty()) return Usage("--port and --display are required");
@@ -483,12 +499,13 @@ int main(int argc, char **argv) {
   } else {
     Note("connected");
     if (o.channel && !RunUntil([] { return g_channelOpen; }, 10)) Fail("the channel did not open");
-    if (o.pixels) CheckPixels();
-    if (o.input) CheckInput();
-    if (!o.expectFile.empty()) ExpectOnChannel(ReadLines(o.expectFile, true), 0, "script");
     if (o.earlier && !RunUntil([&] { return g_channelLines.size() >= o.earlier; }, 10))
       Fail("the channel brought " + std::to_string(g_channelLines.size()) + " of the " + std::to_string(o.earlier) +
            " messages expected before the checks");
+    if (o.agentPort > 0) StartAgent();
+    if (o.pixels) CheckPixels();
+    if (o.input) CheckInput();
+    if (!o.expectFile.empty()) ExpectOnChannel(ReadLines(o.expectFile, true), 0, "script");
     if (o.agentPort > 0) CheckAgentRelay();
     RunUntil([] { return false; }, 0.5);  // the last answers go out
     if (o.leaveMidline && g_channelOpen) {

@@ -9,6 +9,7 @@
 #include <winpr/wtsapi.h>
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -158,6 +159,9 @@ int Server::Run() {
   while (!Finished()) Step(TimeoutMs());
   if (peer_) DropPeer("the server is ending");
   const int status = ExitStatus();
+  rusage usage = {};
+  getrusage(RUSAGE_SELF, &usage);
+  LogEvent("peak memory %ld KiB", usage.ru_maxrss);
   LogEvent("ending, status %d: %s; %zu lines to the add-in, %zu from it%s", status,
            status == kOk ? "the channel joined and the add-in answered"
            : status == kNeverJoined ? "the channel \"_quorv_\" never joined"
