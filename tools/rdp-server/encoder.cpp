@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "log.h"
+
 namespace rdpserver {
 
 namespace {
@@ -72,7 +74,13 @@ bool BitmapEncoder::Send(rdpContext *context, const Picture &picture, const std:
         continue;
       bitmap.bitsPerPixel = settings->ColorDepth;  // 15 or 16, two bytes a pixel either way
     }
-    if (kUpdateOverhead + kPerTileOverhead + size > limit) continue;  // cannot reach this client at all
+    if (kUpdateOverhead + kPerTileOverhead + size > limit) {  // cannot reach this client at all
+      if (!tooBigSaid_)
+        LogEvent("a tile of %u bytes is beyond the client's largest update (%zu bytes): such tiles are left out",
+                 size, limit);
+      tooBigSaid_ = true;
+      continue;
+    }
     if (batchSize + kPerTileOverhead + size > limit && !flush()) return false;
     bitmap.destLeft = static_cast<UINT32>(tile.x);
     bitmap.destTop = static_cast<UINT32>(tile.y);

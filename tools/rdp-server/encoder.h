@@ -28,6 +28,7 @@ class BitmapEncoder {
   BITMAP_PLANAR_CONTEXT *planar_ = nullptr;
   BITMAP_INTERLEAVED_CONTEXT *interleaved_ = nullptr;
   size_t bytesSent_ = 0;
+  bool tooBigSaid_ = false;
 };
 
 }  // namespace rdpserver

@@ -293,8 +293,8 @@ bool Server::Activate(freerdp_peer *peer) {
   POINTER_SYSTEM_UPDATE pointer = {};
   pointer.type = SYSPTR_DEFAULT;
   peer->update->pointer->PointerSystem(peer->context, &pointer);
-  LogEvent("the client is active: %ux%u at %u bits a pixel", peer->settings->DesktopWidth,
-           peer->settings->DesktopHeight, peer->settings->ColorDepth);
+  LogEvent("the client is active: %ux%u at %u bits a pixel, updates up to %u bytes", peer->settings->DesktopWidth,
+           peer->settings->DesktopHeight, peer->settings->ColorDepth, peer->settings->MultifragMaxRequestSize);
   return true;
 }
 
