@@ -8,6 +8,8 @@
 #include <winpr/ssl.h>
 #include <winpr/wtsapi.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <signal.h>
@@ -129,6 +131,16 @@ bool Server::Start(std::string *error) {
     return *error = "cannot listen for RDP on 127.0.0.1:" + std::to_string(options_.port) +
                     " (is another server there? choose another --port)",
            false;
+  // With port 0 the system chose one: the listening socket says which.
+  void *fds[8] = {};
+  int count = 0;
+  sockaddr_in bound = {};
+  socklen_t length = sizeof bound;
+  if (listener_->GetFileDescriptor(listener_, fds, &count) && count > 0 &&
+      getsockname(static_cast<int>(reinterpret_cast<intptr_t>(fds[0])), reinterpret_cast<sockaddr *>(&bound), &length) == 0)
+    rdpPort_ = ntohs(bound.sin_port);
+  else
+    rdpPort_ = options_.port;
   if (script_.empty() && options_.scriptFile.empty() && !agent_.Listen(options_.agentPort, error)) return false;
   return true;
 }
@@ -152,10 +164,10 @@ int Server::Run() {
   signal(SIGTERM, OnSignal);
   if (options_.scriptFile.empty())
     LogEvent("serving %s (%dx%d) on 127.0.0.1:%d; the agent connects to 127.0.0.1:%d", options_.display.c_str(),
-             screen_.width(), screen_.height(), options_.port, agent_.port());
+             screen_.width(), screen_.height(), rdpPort_, agent_.port());
   else
     LogEvent("serving %s (%dx%d) on 127.0.0.1:%d; playing %zu steps of %s to the add-in", options_.display.c_str(),
-             screen_.width(), screen_.height(), options_.port, script_.size(), options_.scriptFile.c_str());
+             screen_.width(), screen_.height(), rdpPort_, script_.size(), options_.scriptFile.c_str());
   while (!Finished()) Step(TimeoutMs());
   if (peer_) DropPeer("the server is ending");
   const int status = ExitStatus();

@@ -90,6 +90,7 @@ class Server {
   double scriptDone_ = 0;
 
   double started_ = 0;
+  int rdpPort_ = 0;
 };
 
 }  // namespace rdpserver
