@@ -64,8 +64,8 @@ TEST(ByteQueue, KeepsOrderAcrossPartialWritesAndSaysWhenFull) {
 TEST(Options, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
   Options o;
   std::string error;
-  ASSERT_TRUE(ParseOptions({"--display", ":5", "--port", "0", "--agent-port", "47101", "--log", "l.txt",
-                            "--time-limit", "30", "--once", "--user", "u", "--password", ""},
+  ASSERT_TRUE(ParseOptions({"--display", ":5", "--port", "0", "--agent-port", "47101", "--log", "l.txt", "--time-limit",
+                            "30", "--once", "--user", "u", "--password", ""},
                            &o, &error))
       << error;
   EXPECT_EQ(o.display, ":5");

@@ -46,7 +46,8 @@ bool Screen::Open(const std::string &name, std::string *error) {
     image_ = XShmCreateImage(display_, visual, depth, ZPixmap, nullptr, info, width_, height_);
     if (image_) {
       info->shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image_->bytes_per_line) * height_, IPC_CREAT | 0600);
-      info->shmaddr = info->shmid >= 0 ? static_cast<char *>(shmat(info->shmid, nullptr, 0)) : reinterpret_cast<char *>(-1);
+      info->shmaddr =
+          info->shmid >= 0 ? static_cast<char *>(shmat(info->shmid, nullptr, 0)) : reinterpret_cast<char *>(-1);
       if (info->shmaddr != reinterpret_cast<char *>(-1)) {
         image_->data = info->shmaddr;
         info->readOnly = False;

@@ -22,11 +22,11 @@ namespace rdpserver {
 
 // Exit statuses (also in --help and docs/rdp-server.md).
 enum ExitCode {
-  kOk = 0,              // the channel joined and the add-in answered
-  kCannotStart = 1,     // display, port, certificate
+  kOk = 0,           // the channel joined and the add-in answered
+  kCannotStart = 1,  // display, port, certificate
   kUsageError = 2,
-  kNeverJoined = 3,     // no client joined "_quorv_"
-  kNoAnswer = 4,        // it joined, but nothing came back
+  kNeverJoined = 3,  // no client joined "_quorv_"
+  kNoAnswer = 4,     // it joined, but nothing came back
 };
 
 class Server {
