@@ -1,7 +1,8 @@
 // rdp-check-client: a small Remote Desktop client that checks a running quorv-rdp-server from the
 // outside. It connects with FreeRDP's client library, registers the static channel "_quorv_" as
 // an add-in does (unless --no-channel), and checks, each when asked:
-//   --pixels   the client's picture equals the served display, before and after a change
+//   --pixels   the client's picture equals the served display, before and after a change, and
+//              the display's pointer shape came
 //   --input    mouse moves, buttons and keys reach the display (XTest)
 //   --expect FILE          the channel brings FILE's agent lines (a --script of the server), in order
 //   --leave-midline  at the end, writes half a line on the channel and disconnects
@@ -147,7 +148,12 @@ BOOL PreConnect(freerdp *instance) {
 
 // The pointer the server sets is accepted and not drawn: a client without pointer handlers
 // would end the connection at the first pointer update.
-BOOL PointerNew(rdpContext *, rdpPointer *) { return TRUE; }
+std::string g_pointerSeen;  // the last pointer the server set, "WxH at X,Y"
+BOOL PointerNew(rdpContext *, rdpPointer *pointer) {
+  g_pointerSeen = std::to_string(pointer->width) + "x" + std::to_string(pointer->height) + " at " +
+                  std::to_string(pointer->xPos) + "," + std::to_string(pointer->yPos);
+  return TRUE;
+}
 void PointerFree(rdpContext *, rdpPointer *) {}
 BOOL PointerSet(rdpContext *, const rdpPointer *) { return TRUE; }
 BOOL PointerSetOther(rdpContext *) { return TRUE; }
@@ -344,6 +350,12 @@ void CheckPixels() {
   }
 }
 
+// The display's pointer reaches the client: Xvfb's root pointer, 16 x 16 or so.
+void CheckPointer() {
+  if (!RunUntil([] { return !g_pointerSeen.empty(); }, 5)) return Fail("pointer: the display's pointer did not come");
+  Note("pointer: the display's pointer came, " + g_pointerSeen);
+}
+
 void CheckInput() {
   rdpInput *input = g_instance->context->input;
   int x = 0, y = 0;
@@ -531,7 +543,7 @@ int main(int argc, char **argv) {
       Fail("the channel brought " + std::to_string(g_channelLines.size()) + " of the " + std::to_string(o.earlier) +
            " messages expected before the checks");
     if (o.agentPort > 0) StartAgent();
-    if (o.pixels) CheckPixels();
+    if (o.pixels) CheckPixels(), CheckPointer();
     if (o.input) CheckInput();
     if (!o.expectFile.empty()) ExpectOnChannel(ReadLines(o.expectFile, true), 0, "script");
     if (o.agentPort > 0) CheckAgentRelay();

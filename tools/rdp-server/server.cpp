@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "pointer_shape.h"
 
 namespace rdpserver {
 
@@ -305,9 +306,12 @@ bool Server::Activate(freerdp_peer *peer) {
   activated_ = true;
   suppressed_ = false;
   screen_.Invalidate();
+  // The display's pointer follows at once (SendPointer); until then, and where it cannot be
+  // read, the client's default one.
   POINTER_SYSTEM_UPDATE pointer = {};
   pointer.type = SYSPTR_DEFAULT;
   peer->update->pointer->PointerSystem(peer->context, &pointer);
+  pointerSent_ = false;
   LogEvent("the client is active: %ux%u at %u bits a pixel, updates up to %u bytes", peer->settings->DesktopWidth,
            peer->settings->DesktopHeight, peer->settings->ColorDepth, peer->settings->MultifragMaxRequestSize);
   return true;
@@ -384,6 +388,7 @@ void Server::Step(int timeoutMs) {
   PlayScript();
   if (peer_ && vcm_ && !WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) DropPeer("its channels failed");
   screen_.ProcessEvents();
+  SendPointer();
   SendFrame();
 }
 
@@ -477,6 +482,27 @@ void Server::PlayScript() {
     LogEvent("the script's %zu steps are played; answers are awaited for %u seconds", script_.size(),
              options_.lingerSeconds);
   }
+}
+
+void Server::SendPointer() {
+  if (!peer_ || !activated_ || (pointerSent_ && !screen_.PointerChanged())) return;
+  pointerSent_ = true;
+  PointerShape shape;
+  // A client without a pointer cache cannot take a new pointer: it keeps its own.
+  if (peer_->settings->PointerCacheSize == 0 || !screen_.ReadPointer(&shape)) return;
+  POINTER_NEW_UPDATE update = {};
+  update.xorBpp = 32;
+  POINTER_COLOR_UPDATE &color = update.colorPtrAttr;
+  color.cacheIndex = 0;
+  color.xPos = static_cast<UINT32>(shape.hotX);
+  color.yPos = static_cast<UINT32>(shape.hotY);
+  color.width = static_cast<UINT32>(shape.width);
+  color.height = static_cast<UINT32>(shape.height);
+  color.lengthXorMask = static_cast<UINT32>(shape.xorMask.size());
+  color.lengthAndMask = static_cast<UINT32>(shape.andMask.size());
+  color.xorMaskData = shape.xorMask.data();
+  color.andMaskData = shape.andMask.data();
+  if (!peer_->update->pointer->PointerNew(peer_->context, &update)) DropPeer("the pointer could not be sent");
 }
 
 void Server::SendFrame() {

@@ -54,6 +54,7 @@ class Server {
   void PlayScript();
   void SendToAddin(std::string_view line);
   void SendFrame();
+  void SendPointer();
   bool Finished();
   int ExitStatus() const;
 
@@ -71,6 +72,7 @@ class Server {
   bool suppressed_ = false;
   bool hadPeer_ = false;
   bool captureFailed_ = false;
+  bool pointerSent_ = false;
   unsigned clientsGone_ = 0;
   size_t addinDropsReported_ = 0, agentDropsReported_ = 0;
   double lastFrame_ = 0;
