@@ -377,15 +377,15 @@ TEST_F(CapsTest, RecordsAndLocalWindowsAreCapped) {
   EXPECT_EQ(LocalWindows().size(), 4096u);
   // At the cap a CREATE for a known window still changes its record: window 1 becomes a tool window
   // (hidden) of group 42, and goes with that group.
-  const auto visible = [] {
-    const std::vector<HWND> windows = LocalWindows();
-    return std::count_if(windows.begin(), windows.end(), [](HWND w) { return IsWindowVisible(w) != FALSE; });
-  };
-  const auto shown = visible();
+  Send("TITLE,1,1,006F006E0065,0");  // "one": found by its title
+  const HWND one = FindWindowA("WTSHalvornDummy", "one");
+  ASSERT_NE(one, nullptr);
   Send("CREATE,1,1,42,0,2");
-  EXPECT_EQ(visible(), shown - 1) << "the tool-window flag applied";
+  EXPECT_FALSE(IsWindowVisible(one)) << "the tool-window flag applied";
+  EXPECT_TRUE(GetWindowLongA(one, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
   Send("DESTROYGRP,1,42,0");
-  EXPECT_EQ(LocalWindows().size(), 4095u) << "the new group applied";
+  EXPECT_FALSE(IsWindow(one)) << "the new group applied";
+  EXPECT_EQ(LocalWindows().size(), 4095u);
   create(1, 0);
   ASSERT_EQ(LocalWindows().size(), 4096u);
 
