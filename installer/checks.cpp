@@ -1,9 +1,11 @@
-// quorv-setup-checks.dll: the installer's one custom action. It checks the Language.ini the
-// administrator gives before anything is installed, and names the folder it goes to, so that a
-// wrong path ends the installation with a message that says what is wrong and nothing half done.
+// quorv-setup-checks.dll: the installer's one custom action. It checks the public properties the
+// administrator gives before anything is installed, and names the folder Language.ini goes to, so
+// that a wrong value ends the installation with a message that says what is wrong (in the log of
+// a silent installation too) and nothing half done.
 //
-// Properties read: LANGUAGEINI (the file to install), HOSTPROGRAM (the host program beside which
-// it goes), QUORV_SAVED_HOSTFOLDER (where an installed quorv put a Language.ini before).
+// Properties read: WINDOWDISPLAYMODE, REGISTERALLUSERS, LANGUAGEINI (the file to install),
+// HOSTPROGRAM (the host program beside which it goes), QUORV_SAVED_HOSTFOLDER (where an installed
+// quorv put a Language.ini before).
 // Property set: HOSTFOLDER (the host program's folder, ending in a backslash), which the MoveFile
 // and RemoveFile rows of the package use.
 #include <windows.h>
@@ -55,7 +57,15 @@ bool SameFolder(std::wstring a, std::wstring b) {
 
 }  // namespace
 
-extern "C" UINT __stdcall CheckLanguageIni(MSIHANDLE install) {
+extern "C" UINT __stdcall CheckProperties(MSIHANDLE install) {
+  const std::wstring mode = Property(install, L"WINDOWDISPLAYMODE");
+  if (!mode.empty() && mode != L"0" && mode != L"1" && mode != L"2")
+    return Fail(install, L"WINDOWDISPLAYMODE must be 0, 1 or 2 (or not given), not '" + mode + L"'.");
+  const std::wstring allUsers = Property(install, L"REGISTERALLUSERS");
+  if (!allUsers.empty() && allUsers != L"0" && allUsers != L"1")
+    return Fail(install, L"REGISTERALLUSERS must be 1 (all users, the default) or 0 (the installing user), not '" +
+                             allUsers + L"'.");
+
   const std::wstring ini = Property(install, L"LANGUAGEINI");
   const std::wstring host = Property(install, L"HOSTPROGRAM");
   if (ini.empty() && host.empty()) return ERROR_SUCCESS;  // no Language.ini: nothing to check

@@ -6,7 +6,7 @@ UPDATE `Component` SET `Condition` = 'REGISTERALLUSERS="0"' WHERE `Component` = 
 UPDATE `Component` SET `Condition` = 'WINDOWDISPLAYMODE' WHERE `Component` = 'DisplayMode'
 UPDATE `Component` SET `Condition` = 'LANGUAGEINI' WHERE `Component` = 'LanguageIni'
 -- Language.ini: copied (Options 0) from the file LANGUAGEINI names into HOSTFOLDER, which the
--- CheckLanguageIni action sets; removed from there when the product is removed (InstallMode 2).
+-- CheckProperties action sets; removed from there when the product is removed (InstallMode 2).
 CREATE TABLE `MoveFile` (`FileKey` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `SourceName` CHAR(255) LOCALIZABLE, `DestName` CHAR(255) LOCALIZABLE, `SourceFolder` CHAR(72), `DestFolder` CHAR(72) NOT NULL, `Options` SHORT NOT NULL PRIMARY KEY `FileKey`)
 INSERT INTO `MoveFile` (`FileKey`, `Component_`, `DestName`, `SourceFolder`, `DestFolder`, `Options`) VALUES ('LanguageIni', 'LanguageIni', 'Language.ini', 'LANGUAGEINI', 'HOSTFOLDER', 0)
 INSERT INTO `RemoveFile` (`FileKey`, `Component_`, `FileName`, `DirProperty`, `InstallMode`) VALUES ('LanguageIni', 'LanguageIni', 'Language.ini', 'HOSTFOLDER', 2)
