@@ -18,6 +18,7 @@
 #include "client.h"
 #include "common/host_interface.h"
 #include "desktop.h"
+#include "installed.h"
 #include "listen.h"
 #include "replay.h"
 #include "runner.h"
@@ -38,6 +39,9 @@ const char kUsage[] =
     "  --transcript FILE  write the transcript there (default: standard output)\n"
     "  --echo             also print the transcript when it goes to a file\n"
     "  --addin FILE       the add-in to load (default: quorv.dll beside quorv-host.exe)\n"
+    "  --installed        load the add-in registered for the standard client (the Name of each\n"
+    "                     subkey of Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\n"
+    "                     in HKLM and HKCU, in this program's registry view) instead\n"
     "  --shots DIR        where 'shot' directives ask for screenshots (see docs/agent-scripts.md)\n"
     "  --no-pace          do not start each delivery or action that may move the focus in a\n"
     "                     calendar second of its own (the add-in reports focus changes of a\n"
@@ -59,6 +63,7 @@ struct Options {
   std::string script, replay, transcript, addin, shots;
   int listenPort = -1;
   bool echo = false, noPace = false, allSessions = false, once = false, help = false, version = false;
+  bool installed = false;
   DWORD holdMs = 0;
 };
 
@@ -110,6 +115,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
       o->allSessions = true;
     else if (a == "--once")
       o->once = true;
+    else if (a == "--installed")
+      o->installed = true;
     else if (a == "--help" || a == "-h")
       o->help = true;
     else if (a == "--version")
@@ -127,6 +134,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
   if (modes > 1) return *error = "give one of SCRIPT.agent, --replay LOGFILE and --listen PORT", false;
   if (o->once && o->listenPort < 0) return *error = "--once goes with --listen", false;
   if (o->allSessions && o->replay.empty()) return *error = "--all-sessions goes with --replay", false;
+  if (o->installed && !o->addin.empty()) return *error = "give --addin FILE or --installed, not both", false;
   return true;
 }
 
@@ -240,7 +248,18 @@ void ClientThread(Session &s) {
     SendMessageW(owner, WM_TRAYMESSAGE, id, mouse);
   };
   std::string error;
-  const std::string addin = s.options.addin.empty() ? testkit::ExecutableDirectory() + "\\quorv.dll" : s.options.addin;
+  std::string addin = s.options.addin.empty() ? testkit::ExecutableDirectory() + "\\quorv.dll" : s.options.addin;
+  if (s.options.installed) {
+    std::vector<std::string> notes;
+    const std::vector<Registration> registered = ReadRegisteredAddins(&notes);
+    const bool found = ChooseInstalledAddin(registered, &addin, &notes, &error);
+    for (const std::string &note : notes) s.transcript.Line('#', "registered add-in " + note);
+    if (!found) {
+      Report(s, 3, error);
+      ui.Quit();
+      return;
+    }
+  }
   if (!client.Load(addin, &error)) {
     Report(s, 3, error);
     ui.Quit();
