@@ -24,14 +24,20 @@ quorv_is_count() { [[ $1 =~ ^[1-9][0-9]{0,6}$ ]]; }
 
 # ---- long work -------------------------------------------------------------------------------
 
-# The last sign of progress in a log: a build's percentage or ctest's test count.
+# The furthest sign of progress in a log: a build's percentage, ctest's test count, or apt's
+# packages set up. The furthest, not the last: two targets built side by side print their own
+# percentages, and tests run side by side finish out of order, so the last line may lag behind.
 _quorv_progress_hint() {
   local line
-  line=$(grep -aoE '^\[ *[0-9]+%\]|^ *[0-9]+/[0-9]+ Test' "$1" 2>/dev/null | tail -n 1)
-  case $line in
-    \[*) echo "${line//[][ ]/} built, " ;;
-    *Test) line=${line% Test}; echo "${line// /} tests done, " ;;
-  esac
+  line=$(grep -aoE '^\[ *[0-9]+%\]' "$1" 2>/dev/null | tr -d '[]% ' | sort -n | tail -n 1)
+  if [ -n "$line" ]; then echo "$line% built, "; return; fi
+  line=$(grep -aoE '^ *[0-9]+/[0-9]+ Test' "$1" 2>/dev/null | sed -E 's/^ *([0-9]+)\/([0-9]+).*/\1 \2/' | sort -n | tail -n 1)
+  if [ -n "$line" ]; then echo "${line% *}/${line#* } tests done, "; return; fi
+  if grep -aqE '^(Unpacking|Setting up) ' "$1" 2>/dev/null; then
+    local total
+    total=$(sed -nE 's/^[0-9]+ upgraded, ([0-9]+) newly installed.*/\1/p' "$1" | tail -n 1)
+    echo "$(grep -acE '^Setting up ' "$1") of ${total:-?} packages set up, "
+  fi
 }
 
 # quorv_watch LABEL LOG COMMAND...: runs COMMAND with its output in LOG and prints a line every
@@ -68,6 +74,38 @@ quorv_build() {
     tail -n 40 "$configure" "$build"
     return 1
   fi
+}
+
+# ---- tools ---------------------------------------------------------------------------------
+
+# quorv_need TOOL...: each TOOL (a command, or a shared library such as libXtst.so.6) must be on
+# this machine; the first that is missing is named in one line with the package that brings it,
+# and the script exits 1.
+quorv_need() {
+  local tool package
+  for tool in "$@"; do
+    case $tool in
+      *.so.*) ldconfig -p 2>/dev/null | grep -qF "$tool" && continue ;;
+      *) command -v "$tool" >/dev/null 2>&1 && continue ;;
+    esac
+    case $tool in
+      xvfb-run|Xvfb) package=xvfb ;;
+      import|montage|identify|convert) package=imagemagick ;;
+      fc-match) package=fontconfig ;;
+      libXtst.so.6) package=libxtst6 ;;
+      libX11.so.6) package=libx11-6 ;;
+      nc) package=netcat-openbsd ;;
+      pgrep) package=procps ;;
+      cmake|ctest) package=cmake ;;
+      python3) package=python3 ;;
+      /usr/lib/wine/wine) package=wine32 ;;
+      /usr/lib/wine/wine64) package=wine64 ;;
+      *-w64-mingw32-*) package="the MinGW-w64 binutils" ;;
+      *) package= ;;
+    esac
+    echo "${QUORV_PROG:-${0##*/}}: needs $tool${package:+ (package $package)}, which is missing: run scripts/setup as root" >&2
+    exit 1
+  done
 }
 
 # ---- Wine ------------------------------------------------------------------------------------
