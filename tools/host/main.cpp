@@ -38,7 +38,10 @@ const char kUsage[] =
     "  --transcript FILE  write the transcript there (default: standard output)\n"
     "  --echo             also print the transcript when it goes to a file\n"
     "  --addin FILE       the add-in to load (default: quorv.dll beside quorv-host.exe)\n"
-    "  --shots DIR        where 'shot' directives ask for screenshots (see docs/agent-scripts.md)\n"
+    "  --shots DIR        where 'shot' directives ask for screenshots (see docs/agent-scripts.md);\n"
+    "                     implies --local-desktop\n"
+    "  --local-desktop    show the client's own desktop behind the frame (a background and a\n"
+    "                     local program's window), so that screenshots show where it is cut\n"
     "  --no-pace          do not start each delivery or action that may move the focus in a\n"
     "                     calendar second of its own (the add-in reports focus changes of a\n"
     "                     window at most once a second; pacing makes transcripts repeatable, and\n"
@@ -57,6 +60,7 @@ const char kDefaultAppName[] = "tamberlyn\xBF\xCD\xBB\xA7\xB6\xCB";
 
 struct Options {
   std::string script, replay, transcript, addin, shots;
+  bool localDesktop = false;
   int listenPort = -1;
   bool echo = false, noPace = false, allSessions = false, once = false, help = false, version = false;
   DWORD holdMs = 0;
@@ -110,6 +114,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
       o->allSessions = true;
     else if (a == "--once")
       o->once = true;
+    else if (a == "--local-desktop")
+      o->localDesktop = true;
     else if (a == "--help" || a == "-h")
       o->help = true;
     else if (a == "--version")
@@ -250,6 +256,7 @@ void ClientThread(Session &s) {
   client.Initialized();
   s.transcript.Line('!', "connect");
   client.Connect();
+  ui.RunOnUi([&ui] { ui.SetConnected(true); });
   runner.Settle();
 
   if (s.options.listenPort >= 0) {
@@ -366,7 +373,7 @@ int main(int argc, char **argv) {
   GetPrivateProfileStringA("GLOBAL", "AppName", kDefaultAppName, title, sizeof title, ini.c_str());
   HostUi &ui = HostUi::Get();
   std::string error;
-  if (!ui.Create(title, &error)) {
+  if (!ui.Create(title, o.localDesktop || !o.shots.empty(), &error)) {
     fprintf(stderr, "quorv-host: %s\n", error.c_str());
     return 3;
   }
