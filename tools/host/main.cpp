@@ -256,7 +256,7 @@ void ClientThread(Session &s) {
   client.Initialized();
   s.transcript.Line('!', "connect");
   client.Connect();
-  ui.RunOnUi([&ui] { ui.SetConnected(true); });
+  ui.SetConnected(true);
   runner.Settle();
 
   if (s.options.listenPort >= 0) {

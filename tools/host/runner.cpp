@@ -266,19 +266,19 @@ bool Runner::Run(const Step &step) {
     case StepKind::kConnect:
       transcript_.Line('!', "connect");
       ChannelClient::Get().Connect();
-      HostUi::Get().RunOnUi([] { HostUi::Get().SetConnected(true); });
+      HostUi::Get().SetConnected(true);
       Settle();
       return true;
     case StepKind::kDisconnect:
       transcript_.Line('!', "disconnect");
       ChannelClient::Get().Disconnect();
-      HostUi::Get().RunOnUi([] { HostUi::Get().SetConnected(false); });
+      HostUi::Get().SetConnected(false);
       Settle();
       return true;
     case StepKind::kTerminate:
       transcript_.Line('!', "terminate");
       ChannelClient::Get().Terminate();
-      HostUi::Get().RunOnUi([] { HostUi::Get().SetConnected(false); });
+      HostUi::Get().SetConnected(false);
       Settle();
       return true;
     case StepKind::kFocus:

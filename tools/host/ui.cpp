@@ -273,11 +273,10 @@ LRESULT CALLBACK HostUi::MarkProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 }
 
 void HostUi::SetConnected(bool connected) {
+  // From the client thread, without a message to the UI thread (which would let the add-in's
+  // windows see messages at another moment than without a picture): the strip's timer redraws it.
   connected_ = connected;
   if (taskbar_) InvalidateRect(taskbar_, nullptr, FALSE);
-  if (plain_)
-    SetWindowTextA(plain_,
-                   connected ? "quorv host: connected" : "quorv host: disconnected (the session's windows stay)");
 }
 
 LRESULT CALLBACK HostUi::DesktopProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

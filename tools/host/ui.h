@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -97,7 +98,7 @@ class HostUi {
   HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
   HWND ring_ = nullptr, label_ = nullptr;            // the click mark
   HWND desktop_ = nullptr, localProgram_ = nullptr;  // the client's own desktop (screenshots)
-  bool connected_ = false;
+  std::atomic<bool> connected_{false};
   std::wstring labelText_;
   HFONT font_ = nullptr, cjkFont_ = nullptr, boldFont_ = nullptr;
   bool closedByUser_ = false;
