@@ -76,6 +76,34 @@ quorv_build() {
   fi
 }
 
+# quorv_spawn COMMAND...: starts COMMAND in the background in a process group of its own, with
+# standard input from /dev/null, its process id in $QUORV_SPAWNED. Ctrl-C in a terminal goes to
+# the terminal's foreground group only: it reaches the calling script, which can end things in
+# order (the programs, then the host, then the displays), instead of everything at once.
+quorv_spawn() {
+  set -m
+  "$@" </dev/null &
+  QUORV_SPAWNED=$!
+  set +m
+}
+
+# quorv_xvfb: starts an X server of 1280x1024 at 24 bits in a process group of its own; its display
+# (":N") in $QUORV_XVFB_DISPLAY, its process id in $QUORV_SPAWNED. A display number drawn at random
+# from 300 up, not the lowest free one: on a machine where several people run virtual displays,
+# another's server on a low number may answer a client that asks for one this server also took.
+quorv_xvfb() {
+  local n
+  for _ in $(seq 50); do
+    n=$((300 + RANDOM % 600))
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+  done
+  quorv_spawn Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1
+  QUORV_XVFB_DISPLAY=:$n
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+  echo "${QUORV_PROG:-${0##*/}}: the X server for display :$n did not start" >&2
+  return 1
+}
+
 # ---- tools ---------------------------------------------------------------------------------
 
 # quorv_need TOOL...: each TOOL (a command, or a shared library such as libXtst.so.6) must be on
