@@ -33,10 +33,10 @@ _quorv_progress_hint() {
   if [ -n "$line" ]; then echo "$line% built, "; return; fi
   line=$(grep -aoE '^ *[0-9]+/[0-9]+ Test' "$1" 2>/dev/null | sed -E 's/^ *([0-9]+)\/([0-9]+).*/\1 \2/' | sort -n | tail -n 1)
   if [ -n "$line" ]; then echo "${line% *}/${line#* } tests done, "; return; fi
-  if grep -aqE '^(Unpacking|Setting up) ' "$1" 2>/dev/null; then
-    local total
-    total=$(sed -nE 's/^[0-9]+ upgraded, ([0-9]+) newly installed.*/\1/p' "$1" | tail -n 1)
-    echo "$(grep -acE '^Setting up ' "$1") of ${total:-?} packages set up, "
+  local total
+  total=$(sed -nE 's/^[0-9]+ upgraded, ([0-9]+) newly installed.*/\1/p' "$1" 2>/dev/null | tail -n 1)
+  if [ -n "$total" ]; then
+    echo "$total packages: $(grep -acE '^Get:' "$1") downloaded, $(grep -acE '^Setting up ' "$1") set up, "
   fi
 }
 
