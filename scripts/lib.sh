@@ -24,14 +24,20 @@ quorv_is_count() { [[ $1 =~ ^[1-9][0-9]{0,6}$ ]]; }
 
 # ---- long work -------------------------------------------------------------------------------
 
-# The last sign of progress in a log: a build's percentage or ctest's test count.
+# The furthest sign of progress in a log: a build's percentage, ctest's test count, or apt's
+# packages set up. The furthest, not the last: two targets built side by side print their own
+# percentages, and tests run side by side finish out of order, so the last line may lag behind.
 _quorv_progress_hint() {
   local line
-  line=$(grep -aoE '^\[ *[0-9]+%\]|^ *[0-9]+/[0-9]+ Test' "$1" 2>/dev/null | tail -n 1)
-  case $line in
-    \[*) echo "${line//[][ ]/} built, " ;;
-    *Test) line=${line% Test}; echo "${line// /} tests done, " ;;
-  esac
+  line=$(grep -aoE '^\[ *[0-9]+%\]' "$1" 2>/dev/null | tr -d '[]% ' | sort -n | tail -n 1)
+  if [ -n "$line" ]; then echo "$line% built, "; return; fi
+  line=$(grep -aoE '^ *[0-9]+/[0-9]+ Test' "$1" 2>/dev/null | sed -E 's/^ *([0-9]+)\/([0-9]+).*/\1 \2/' | sort -n | tail -n 1)
+  if [ -n "$line" ]; then echo "${line% *}/${line#* } tests done, "; return; fi
+  local total
+  total=$(sed -nE 's/^[0-9]+ upgraded, ([0-9]+) newly installed.*/\1/p' "$1" 2>/dev/null | tail -n 1)
+  if [ -n "$total" ]; then
+    echo "$total packages: $(grep -acE '^Get:' "$1") downloaded, $(grep -acE '^Setting up ' "$1") set up, "
+  fi
 }
 
 # quorv_watch LABEL LOG COMMAND...: runs COMMAND with its output in LOG and prints a line every
@@ -79,6 +85,65 @@ quorv_32bit_emulated() { grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/
 # The emulated address space ends where 32-bit Wine's user space ends: Wine then reserves its
 # address space in a second instead of minutes, and its shared page at 0x7ffe0000 is free.
 export QEMU_RESERVED_VA=0x7fff0000
+# quorv_spawn COMMAND...: starts COMMAND in the background in a process group of its own, with
+# standard input from /dev/null, its process id in $QUORV_SPAWNED. Ctrl-C in a terminal goes to
+# the terminal's foreground group only: it reaches the calling script, which can end things in
+# order (the programs, then the host, then the displays), instead of everything at once.
+quorv_spawn() {
+  set -m
+  "$@" </dev/null &
+  QUORV_SPAWNED=$!
+  set +m
+}
+
+# quorv_xvfb: starts an X server of 1280x1024 at 24 bits in a process group of its own; its display
+# (":N") in $QUORV_XVFB_DISPLAY, its process id in $QUORV_SPAWNED. A display number drawn at random
+# from 300 up, not the lowest free one: on a machine where several people run virtual displays,
+# another's server on a low number may answer a client that asks for one this server also took.
+quorv_xvfb() {
+  local n
+  for _ in $(seq 50); do
+    n=$((300 + RANDOM % 600))
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+  done
+  quorv_spawn Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1
+  QUORV_XVFB_DISPLAY=:$n
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+  echo "${QUORV_PROG:-${0##*/}}: the X server for display :$n did not start" >&2
+  return 1
+}
+
+# ---- tools ---------------------------------------------------------------------------------
+
+# quorv_need TOOL...: each TOOL (a command, or a shared library such as libXtst.so.6) must be on
+# this machine; the first that is missing is named in one line with the package that brings it,
+# and the script exits 1.
+quorv_need() {
+  local tool package
+  for tool in "$@"; do
+    case $tool in
+      *.so.*) ldconfig -p 2>/dev/null | grep -qF "$tool" && continue ;;
+      *) command -v "$tool" >/dev/null 2>&1 && continue ;;
+    esac
+    case $tool in
+      xvfb-run|Xvfb) package=xvfb ;;
+      import|montage|identify|convert) package=imagemagick ;;
+      fc-match) package=fontconfig ;;
+      libXtst.so.6) package=libxtst6 ;;
+      libX11.so.6) package=libx11-6 ;;
+      nc) package=netcat-openbsd ;;
+      pgrep) package=procps ;;
+      cmake|ctest) package=cmake ;;
+      python3) package=python3 ;;
+      /usr/lib/wine/wine) package=wine32 ;;
+      /usr/lib/wine/wine64) package=wine64 ;;
+      *-w64-mingw32-*) package="the MinGW-w64 binutils" ;;
+      *) package= ;;
+    esac
+    echo "${QUORV_PROG:-${0##*/}}: needs $tool${package:+ (package $package)}, which is missing: run scripts/setup as root" >&2
+    exit 1
+  done
+}
 
 # ---- Wine ------------------------------------------------------------------------------------
 

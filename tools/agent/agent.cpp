@@ -190,7 +190,17 @@ void Agent::Stop() {
 void Agent::Scan(bool recheckIcons) {
   scanPending_ = false;
   if (!connected_) return;
-  const std::vector<WindowSnapshot> scan = ScanWindows([this](uint32_t id) { return tracker_.Reported(id); });
+  // Over TCP the host may have been started on the agent's own desktop: its windows are never
+  // reported (they would be mirrored again and again), and the agent says so once.
+  std::vector<DWORD> host;
+  const bool tcp = transport_->CarriesHostDirectives();
+  const std::vector<WindowSnapshot> scan =
+      ScanWindows([this](uint32_t id) { return tracker_.Reported(id); }, tcp ? &host : nullptr);
+  if (!host.empty() && !hostSeen_)
+    Log("the host (process %lu) is on the agent's own desktop: its windows and the add-in's are not reported;"
+        " give the agent and its programs a desktop of their own (docs/agent.md)",
+        static_cast<unsigned long>(host.front()));
+  hostSeen_ = !host.empty();
   tracker_.Update(scan, recheckIcons);
   if (tracker_.hidePending()) ScanSoon();
   if (options_.paintDesktop && transport_->CarriesHostDirectives()) PaintDesktop(scan);

@@ -82,6 +82,7 @@ class Agent {
   bool menuOpen_ = false;
   bool takingInbound_ = false;
   bool stopping_ = false;
+  bool hostSeen_ = false;  // the host's windows were found on the agent's desktop (said once)
   unsigned scansSinceIconCheck_ = 0;
   std::string lastOpenError_;
   InputLogLimit inputLog_{50, 10000};

@@ -1,5 +1,7 @@
 // quorv-agent: runs in the remote session, reports its windows to the quorv add-in on the client
 // and carries out what the add-in asks. See docs/agent.md.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@ namespace {
 
 const char kUsage[] =
     "usage: quorv-agent [options]\n"
+    "       quorv-agent --help | --version\n"
     "  In a remote session: talks to the add-in over the virtual channel \"_quorv_\".\n"
     "options:\n"
     "  --connect ADDRESS:PORT  talk to the stand-in host's --listen mode over TCP instead\n"
@@ -31,8 +34,14 @@ bool Number(const char *text, unsigned long low, unsigned long high, unsigned lo
   return true;
 }
 
+// A usage error: the problem and the usage on standard error, exit 2. Asked for (--help): the
+// usage on standard output, exit 0, as every other tool of the project.
 int Usage(const char *problem) {
-  if (problem) std::fprintf(stderr, "quorv-agent: %s\n", problem);
+  if (!problem) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  std::fprintf(stderr, "quorv-agent: %s\n", problem);
   std::fputs(kUsage, stderr);
   return 2;
 }
@@ -40,6 +49,8 @@ int Usage(const char *problem) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // One kind of line end on standard output, as the host's.
+  _setmode(_fileno(stdout), _O_BINARY);
   agent::AgentOptions options;
   std::string connect, logFile;
   for (int i = 1; i < argc; ++i) {
@@ -71,7 +82,10 @@ int main(int argc, char **argv) {
     } else if (a == "--verbose") {
       options.verbose = true;
     } else if (a == "--help" || a == "-h" || a == "/?") {
-      return Usage(nullptr), 0;
+      return Usage(nullptr);
+    } else if (a == "--version") {
+      std::printf("quorv-agent %s\n", QUORV_VERSION);
+      return 0;
     } else {
       return Usage(("unknown option " + a).c_str());
     }

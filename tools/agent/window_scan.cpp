@@ -1,5 +1,6 @@
 #include "window_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -34,6 +35,25 @@ bool IsShell(HWND hwnd) {
   for (const wchar_t *shell : {L"Progman", L"WorkerW", L"Shell_TrayWnd", L"Shell_SecondaryTrayWnd"})
     if (wcscmp(name, shell) == 0) return true;
   return false;
+}
+
+// The client's own windows, by class: the stand-in host's frame window and the add-in's local
+// windows (one per remote window reported, and the session's placeholder). Reporting them would
+// make the add-in mirror its own mirrors, without end.
+bool IsClientWindow(HWND hwnd) {
+  char name[64] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  return strcmp(name, "QuorvHostFrame") == 0 || strcmp(name, "WTSHalvornDummy") == 0;
+}
+
+BOOL CALLBACK FindClient(HWND hwnd, LPARAM param) {
+  auto &processes = *reinterpret_cast<std::vector<DWORD> *>(param);
+  if (!IsClientWindow(hwnd)) return TRUE;
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (process && std::find(processes.begin(), processes.end(), process) == processes.end())
+    processes.push_back(process);
+  return TRUE;
 }
 
 std::u16string Title(HWND hwnd) {
@@ -108,6 +128,7 @@ void Shape(HWND hwnd, const RECT &screen, WindowSnapshot *s) {
 
 struct ScanState {
   const std::function<bool(uint32_t)> *reported;
+  const std::vector<DWORD> *leftOut;  // processes whose windows are not looked at
   RECT screen;
   std::vector<WindowSnapshot> out;
 };
@@ -122,6 +143,7 @@ BOOL CALLBACK Visit(HWND hwnd, LPARAM param) {
   if (IsShell(hwnd)) return TRUE;
   DWORD process = 0;
   GetWindowThreadProcessId(hwnd, &process);
+  if (std::find(state.leftOut->begin(), state.leftOut->end(), process) != state.leftOut->end()) return TRUE;
   s.group = process;
   HWND owner = GetWindow(hwnd, GW_OWNER);
   WindowTraits traits;
@@ -146,9 +168,16 @@ BOOL CALLBACK Visit(HWND hwnd, LPARAM param) {
 
 uint32_t WindowId(HWND hwnd) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hwnd)); }
 
-std::vector<WindowSnapshot> ScanWindows(const std::function<bool(uint32_t)> &reported) {
+std::vector<WindowSnapshot> ScanWindows(const std::function<bool(uint32_t)> &reported,
+                                        std::vector<DWORD> *hostProcesses) {
+  std::vector<DWORD> leftOut;
+  if (hostProcesses) {
+    EnumWindows(FindClient, reinterpret_cast<LPARAM>(&leftOut));
+    *hostProcesses = leftOut;
+  }
   ScanState state;
   state.reported = &reported;
+  state.leftOut = &leftOut;
   state.screen.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
   state.screen.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
   state.screen.right = state.screen.left + GetSystemMetrics(SM_CXVIRTUALSCREEN);

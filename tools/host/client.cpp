@@ -9,7 +9,30 @@ namespace host {
 
 namespace {
 const char kServerName[] = "quorv-host";
+
+// Why LoadLibrary failed, in words: the user sees the path and what to do about it.
+std::string LoadError(const std::string &path, DWORD code) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  std::string why;
+  if (!exists && attributes != INVALID_FILE_ATTRIBUTES)
+    why = "it is a folder, not a DLL";
+  else if (!exists)
+    why = "there is no such file";
+  else if (code == ERROR_MOD_NOT_FOUND)
+    why = "a DLL it needs is missing";
+  else if (code == ERROR_BAD_EXE_FORMAT)
+    why = sizeof(void *) == 8 ? "it is not a 64-bit DLL (the 32-bit quorv.dll goes with the 32-bit host)"
+                              : "it is not a 32-bit DLL (the 64-bit quorv.dll goes with the 64-bit host, --x64)";
+  else if (code == ERROR_ACCESS_DENIED)
+    why = "access is denied";
+  else if (code == ERROR_DLL_INIT_FAILED)
+    why = "it failed to initialize";
+  else
+    why = "Windows error " + std::to_string(code);
+  return "cannot load the add-in " + path + ": " + why;
 }
+}  // namespace
 
 ChannelClient &ChannelClient::Get() {
   static ChannelClient client;
@@ -19,7 +42,7 @@ ChannelClient &ChannelClient::Get() {
 bool ChannelClient::Load(const std::string &path, std::string *error) {
   module_ = LoadLibraryA(path.c_str());
   if (!module_) {
-    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    *error = LoadError(path, GetLastError());
     return false;
   }
   // So that the host's strip can show the mirrored notification icons.

@@ -42,7 +42,10 @@ const char kUsage[] =
     "  --installed        load the add-in registered for the standard client (the Name of each\n"
     "                     subkey of Software\\Microsoft\\Terminal Server Client\\Default\\AddIns\n"
     "                     in HKLM and HKCU, in this program's registry view) instead\n"
-    "  --shots DIR        where 'shot' directives ask for screenshots (see docs/agent-scripts.md)\n"
+    "  --shots DIR        where 'shot' directives ask for screenshots (see docs/agent-scripts.md);\n"
+    "                     implies --local-desktop\n"
+    "  --local-desktop    show the client's own desktop behind the frame (a background and a\n"
+    "                     local program's window), so that screenshots show where it is cut\n"
     "  --no-pace          do not start each delivery or action that may move the focus in a\n"
     "                     calendar second of its own (the add-in reports focus changes of a\n"
     "                     window at most once a second; pacing makes transcripts repeatable, and\n"
@@ -61,6 +64,7 @@ const char kDefaultAppName[] = "tamberlyn\xBF\xCD\xBB\xA7\xB6\xCB";
 
 struct Options {
   std::string script, replay, transcript, addin, shots;
+  bool localDesktop = false;
   int listenPort = -1;
   bool echo = false, noPace = false, allSessions = false, once = false, help = false, version = false;
   bool installed = false;
@@ -117,6 +121,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
       o->once = true;
     else if (a == "--installed")
       o->installed = true;
+    else if (a == "--local-desktop")
+      o->localDesktop = true;
     else if (a == "--help" || a == "-h")
       o->help = true;
     else if (a == "--version")
@@ -269,6 +275,7 @@ void ClientThread(Session &s) {
   client.Initialized();
   s.transcript.Line('!', "connect");
   client.Connect();
+  ui.SetConnected(true);
   runner.Settle();
 
   if (s.options.listenPort >= 0) {
@@ -385,7 +392,7 @@ int main(int argc, char **argv) {
   GetPrivateProfileStringA("GLOBAL", "AppName", kDefaultAppName, title, sizeof title, ini.c_str());
   HostUi &ui = HostUi::Get();
   std::string error;
-  if (!ui.Create(title, &error)) {
+  if (!ui.Create(title, o.localDesktop || !o.shots.empty(), &error)) {
     fprintf(stderr, "quorv-host: %s\n", error.c_str());
     return 3;
   }

@@ -173,8 +173,10 @@ void Runner::Shot(const Step &step) {
   // The screenshot is taken outside the host: it asks by a request file and waits until the
   // taker has removed it.
   const std::string request = options_.shotsDir + "\\" + step.text + ".request";
+  // The request holds the name and, on a second line, the caption (UTF-8) the taker puts above
+  // the picture.
   if (FILE *f = fopen(request.c_str(), "wb")) {
-    fputs(step.text.c_str(), f);
+    fprintf(f, "%s\n%s\n", step.text.c_str(), step.caption.c_str());
     fclose(f);
   }
   for (int i = 0; i < 200 && GetFileAttributesA(request.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
@@ -264,16 +266,19 @@ bool Runner::Run(const Step &step) {
     case StepKind::kConnect:
       transcript_.Line('!', "connect");
       ChannelClient::Get().Connect();
+      HostUi::Get().SetConnected(true);
       Settle();
       return true;
     case StepKind::kDisconnect:
       transcript_.Line('!', "disconnect");
       ChannelClient::Get().Disconnect();
+      HostUi::Get().SetConnected(false);
       Settle();
       return true;
     case StepKind::kTerminate:
       transcript_.Line('!', "terminate");
       ChannelClient::Get().Terminate();
+      HostUi::Get().SetConnected(false);
       Settle();
       return true;
     case StepKind::kFocus:

@@ -243,10 +243,13 @@ bool ParseDirective(Context &ctx, const std::string &line, std::vector<Step> *st
       }
     }
   } else if (d == "shot") {
-    if (w.size() != 2 || w[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_") != std::string::npos)
-      return ctx.Fail("usage: shot NAME (lower-case letters, digits, - and _)");
+    if (w.size() < 2 || w.size() > 3 ||
+        w[1].find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_") != std::string::npos ||
+        (w.size() == 3 && w[2].find_first_of("\r\n") != std::string::npos))
+      return ctx.Fail("usage: shot NAME [\"CAPTION\"] (NAME: lower-case letters, digits, - and _)");
     step.kind = StepKind::kShot;
     step.text = w[1];
+    if (w.size() == 3) step.caption = w[2];
   } else if (d == "expect") {
     if (!ParseExpect(ctx, line, w, &step)) return false;
   } else {

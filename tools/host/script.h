@@ -47,6 +47,7 @@ struct Step {
   Rect rect;
   std::string word;
   std::string text;
+  std::string caption;  // shot: what the picture shows
   std::vector<std::string> words;
 };
 

@@ -13,6 +13,7 @@ const char kFrameClass[] = "QuorvHostFrame";
 const char kViewClass[] = "ATL:QuorvRemoteView";  // the Remote Desktop control's class prefix
 const char kTaskbarClass[] = "QuorvHostTaskbar";
 const char kMarkClass[] = "QuorvHostClickMark";
+const char kDesktopClass[] = "QuorvHostLocalDesktop";
 const int kRing = 40;        // the click mark's diameter
 const int kTrayWidth = 124;  // the notification area at the strip's right end
 const COLORREF kMarkColor = RGB(0xFF, 0x6A, 0x00);
@@ -115,7 +116,7 @@ HostUi &HostUi::Get() {
   return ui;
 }
 
-bool HostUi::Create(const std::string &title, std::string *error) {
+bool HostUi::Create(const std::string &title, bool localDesktop, std::string *error) {
   WNDCLASSA wc = {};
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -135,12 +136,27 @@ bool HostUi::Create(const std::string &title, std::string *error) {
   wc.lpfnWndProc = MarkProc;
   wc.lpszClassName = kMarkClass;
   RegisterClassA(&wc);
+  wc.lpfnWndProc = DesktopProc;
+  wc.lpszClassName = kDesktopClass;
+  RegisterClassA(&wc);
 
   font_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_NORMAL);
   boldFont_ = MakeFont({L"DejaVu Sans", L"Tahoma"}, 13, FW_BOLD);
   cjkFont_ =
       MakeFont({L"WenQuanYi Micro Hei", L"Noto Sans CJK SC", L"Droid Sans Fallback", L"DejaVu Sans"}, 13, FW_NORMAL);
 
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  if (localDesktop) {
+    // Made before the frame, so that the frame lies above them; never activated, so that they
+    // take no focus from the add-in's windows, and the desktop stays at the bottom.
+    const DWORD style = WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE;
+    desktop_ = CreateWindowExA(style, kDesktopClass, "", WS_POPUP, 0, 0, width, height - kTaskbarHeight, nullptr,
+                               nullptr, wc.hInstance, nullptr);
+    localProgram_ = CreateWindowExA(style, kDesktopClass, "Local notes (a program of the client)", WS_POPUP, 24,
+                                    height - kTaskbarHeight - 330, 380, 300, nullptr, nullptr, wc.hInstance, nullptr);
+    for (HWND hwnd : {localProgram_, desktop_})
+      if (hwnd) SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  }
   // The title is given in the ANSI code page, as the add-in compares it.
   frame_ = CreateWindowExA(0, kFrameClass, title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 60, 40, 900, 640,
                            nullptr, nullptr, wc.hInstance, nullptr);
@@ -153,7 +169,6 @@ bool HostUi::Create(const std::string &title, std::string *error) {
   if (!view_ || !plain_) return *error = "cannot create the host frame window's children", false;
   SendMessageW(plain_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   SetWindowPos(plain_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   taskbar_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kTaskbarClass, "", WS_POPUP, 0, height - kTaskbarHeight,
                              width, kTaskbarHeight, nullptr, nullptr, wc.hInstance, nullptr);
   // The click mark: a ring (a window cut to a ring, so the clicked icon shows through) and a label.
@@ -187,7 +202,7 @@ void HostUi::RunLoop() {
 
 void HostUi::Quit() {
   RunOnUi([this] {
-    for (HWND *hwnd : {&ring_, &label_, &taskbar_, &frame_}) {
+    for (HWND *hwnd : {&ring_, &label_, &taskbar_, &frame_, &localProgram_, &desktop_}) {
       if (*hwnd) DestroyWindow(*hwnd);
       *hwnd = nullptr;
     }
@@ -205,12 +220,23 @@ void HostUi::ShowClick(int x, int y, const std::wstring &label) {
   SelectObject(dc, old);
   ReleaseDC(label_, dc);
   const int width = size.cx + 16, height = size.cy + 10;
-  const int screen = GetSystemMetrics(SM_CXSCREEN);
-  // Above the click and left of it, inside the screen.
-  const int left = std::clamp(x - width + kRing / 2, 0, std::max(screen - width, 0));
-  const int top = std::max(y - kRing / 2 - height - 6, 0);
+  const int screen = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  // The ring whole on the screen: near an edge (the strip's icons lie 7 pixels above the bottom)
+  // it moves inward, and the clicked point stays inside it.
+  const int ringLeft = std::clamp(x - kRing / 2, 0, std::max(screen - kRing, 0));
+  const int ringTop = std::clamp(y - kRing / 2, 0, std::max(screenHeight - kRing, 0));
+  int left, top;
+  if (y >= screenHeight - kTaskbarHeight) {
+    // A click on the strip: the label in the strip, left of the ring, where it covers no window.
+    left = std::max(ringLeft - width - 6, 0);
+    top = screenHeight - kTaskbarHeight + (kTaskbarHeight - height) / 2;
+  } else {
+    // Above the click and left of it, inside the screen.
+    left = std::clamp(x - width + kRing / 2, 0, std::max(screen - width, 0));
+    top = std::max(ringTop - height - 6, 0);
+  }
   const UINT flags = SWP_NOACTIVATE | SWP_SHOWWINDOW;
-  SetWindowPos(ring_, HWND_TOPMOST, x - kRing / 2, y - kRing / 2, kRing, kRing, flags);
+  SetWindowPos(ring_, HWND_TOPMOST, ringLeft, ringTop, kRing, kRing, flags);
   SetWindowPos(label_, HWND_TOPMOST, left, top, width, height, flags);
   InvalidateRect(label_, nullptr, TRUE);
 }
@@ -246,8 +272,90 @@ LRESULT CALLBACK HostUi::MarkProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+void HostUi::SetConnected(bool connected) {
+  // From the client thread, without a message to the UI thread (which would let the add-in's
+  // windows see messages at another moment than without a picture): the strip's timer redraws it.
+  connected_ = connected;
+  if (taskbar_) InvalidateRect(taskbar_, nullptr, FALSE);
+}
+
+LRESULT CALLBACK HostUi::DesktopProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  HostUi &ui = Get();
+  switch (message) {
+    case WM_MOUSEACTIVATE:
+      return MA_NOACTIVATE;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_WINDOWPOSCHANGING:
+      // The desktop never rises above anything.
+      if (hwnd == ui.desktop_) reinterpret_cast<WINDOWPOS *>(lParam)->hwndInsertAfter = HWND_BOTTOM;
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      ui.PaintDesktop(hwnd, dc);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+// The client's desktop: a green background with a faint grid, unlike the remote desktop's blue,
+// and a local program's window: both show wherever the host frame is cut away.
+void HostUi::PaintDesktop(HWND hwnd, HDC dc) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  SetBkMode(dc, TRANSPARENT);
+  if (hwnd == desktop_) {
+    Fill(dc, client, RGB(0x3C, 0x6E, 0x47));
+    for (int x = 0; x < client.right; x += 64) Fill(dc, RECT{x, 0, x + 1, client.bottom}, RGB(0x46, 0x7A, 0x51));
+    for (int y = 0; y < client.bottom; y += 64) Fill(dc, RECT{0, y, client.right, y + 1}, RGB(0x46, 0x7A, 0x51));
+    HGDIOBJ old = SelectObject(dc, boldFont_);
+    SetTextColor(dc, RGB(0xD8, 0xE8, 0xD8));
+    RECT text = {client.right - 420, client.bottom - 40, client.right - 16, client.bottom - 12};
+    DrawTextW(dc, L"the client's own desktop", -1, &text, DT_SINGLELINE | DT_RIGHT | DT_VCENTER | DT_NOPREFIX);
+    SelectObject(dc, old);
+    return;
+  }
+  Fill(dc, client, RGB(0x70, 0x70, 0x70));
+  RECT caption = {2, 2, client.right - 2, 26};
+  Fill(dc, caption, RGB(0xB0, 0x6A, 0x10));
+  RECT body = {2, 26, client.right - 2, client.bottom - 2};
+  Fill(dc, body, RGB(0xFF, 0xFD, 0xE8));
+  HGDIOBJ old = SelectObject(dc, boldFont_);
+  SetTextColor(dc, RGB(255, 255, 255));
+  RECT title = {caption.left + 8, caption.top, caption.right - 8, caption.bottom};
+  DrawTextW(dc, L"Local notes \x2014 a program of the client", -1, &title,
+            DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+  SelectObject(dc, font_);
+  SetTextColor(dc, RGB(0x30, 0x30, 0x30));
+  RECT text = {body.left + 12, body.top + 10, body.right - 12, body.bottom - 10};
+  DrawTextW(dc,
+            L"This window runs on the client, not in the remote session. It shows wherever the "
+            L"host frame is cut away: the frame keeps only the remote windows' shapes.",
+            -1, &text, DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+// Where the display has no notification area Wine shows the icons in a window of its own ("Wine
+// System Tray", top left), shown again whenever an icon changes. In screenshots the strip is the
+// client's taskbar: that window would show the mirrored icon a second time, so it is moved off
+// the screen (hidden, Wine shows it again).
+void HostUi::HideWineTray() {
+  HWND tray = nullptr;
+  while ((tray = FindWindowExW(nullptr, tray, nullptr, L"Wine System Tray")) != nullptr) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(tray, &process);
+    if (process != GetCurrentProcessId() && IsWindowVisible(tray))
+      SetWindowPos(tray, HWND_BOTTOM, -10000, -10000, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+  }
+}
+
 void HostUi::RedrawAll() {
-  for (HWND hwnd : {frame_, taskbar_, ring_, label_})
+  if (desktop_) HideWineTray();
+  for (HWND hwnd : {desktop_, localProgram_, frame_, taskbar_, ring_, label_})
     if (hwnd) RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
@@ -394,6 +502,7 @@ LRESULT CALLBACK HostUi::TaskbarProc(HWND hwnd, UINT message, WPARAM wParam, LPA
       return 1;
     case WM_TIMER:
       InvalidateRect(hwnd, nullptr, FALSE);
+      if (ui.desktop_) ui.HideWineTray();
       return 0;
     case WM_MOUSEACTIVATE:
       return MA_NOACTIVATE;
@@ -458,6 +567,15 @@ void HostUi::PaintTaskbar(HDC target) {
     SelectObject(dc, oldFont);
     buttons.push_back(Button{r.left, r.right, local.hwnd});
     x += width + 4;
+  }
+  // The channel's state, left of the notification area.
+  {
+    HGDIOBJ oldFont = SelectObject(dc, boldFont_);
+    SetTextColor(dc, connected_ ? RGB(0x8C, 0xD0, 0x8C) : RGB(0xFF, 0x70, 0x60));
+    RECT state = {client.right - kTrayWidth - 200, 0, client.right - kTrayWidth - 10, client.bottom};
+    const wchar_t *text = connected_ ? L"\x25CF connected" : L"\x25CB disconnected";
+    DrawTextW(dc, text, -1, &state, DT_SINGLELINE | DT_VCENTER | DT_RIGHT | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
   }
   // The notification area: the add-in's mirrored icons (see tray_view.h).
   RECT tray = {client.right - kTrayWidth, 3, client.right - 6, client.bottom - 3};

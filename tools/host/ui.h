@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -40,8 +41,10 @@ class HostUi {
  public:
   static HostUi &Get();
 
-  // On the UI thread: registers the classes, creates and shows the windows.
-  bool Create(const std::string &title, std::string *error);
+  // On the UI thread: registers the classes, creates and shows the windows. localDesktop: the
+  // client's own desktop behind them (a background and a local program's window), so that
+  // screenshots show where the host frame is cut away.
+  bool Create(const std::string &title, bool localDesktop, std::string *error);
   // The UI thread's message loop; returns when Quit is called or the frame is closed.
   void RunLoop();
   void Quit();
@@ -68,6 +71,8 @@ class HostUi {
   // screenshot shows where it went, until HideClick.
   void ShowClick(int x, int y, const std::wstring &label);
   void HideClick();
+  // Whether the channel is open: the strip says so, so that a screenshot shows a disconnection.
+  void SetConnected(bool connected);
   // Which button clicked a taskbar button: the left activates its window, the right asks for its
   // system menu, the middle closes it (a taskbar's "Close window").
   enum class Click { kLeft, kRight, kMiddle };
@@ -83,12 +88,17 @@ class HostUi {
   static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK TaskbarProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK MarkProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK DesktopProc(HWND, UINT, WPARAM, LPARAM);
+  void PaintDesktop(HWND hwnd, HDC dc);
+  void HideWineTray();
   void PaintView(HDC dc);
   void PaintTaskbar(HDC dc);
   void TaskbarClick(int x, Click click);
 
   HWND frame_ = nullptr, view_ = nullptr, plain_ = nullptr, taskbar_ = nullptr;
-  HWND ring_ = nullptr, label_ = nullptr;  // the click mark
+  HWND ring_ = nullptr, label_ = nullptr;            // the click mark
+  HWND desktop_ = nullptr, localProgram_ = nullptr;  // the client's own desktop (screenshots)
+  std::atomic<bool> connected_{false};
   std::wstring labelText_;
   HFONT font_ = nullptr, cjkFont_ = nullptr, boldFont_ = nullptr;
   bool closedByUser_ = false;
