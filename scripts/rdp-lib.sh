@@ -128,7 +128,7 @@ EOF
   local _
   for _ in $(seq $((RDP_WAIT * 10))); do
     DISPLAY=$RDP_CLIENT_DISPLAY xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
-      DISPLAY=$RDP_CLIENT_DISPLAY xdotool search --class icewm >/dev/null 2>&1 && return 0
+      return 0
     sleep 0.1
   done
   rdp_fail "icewm did not start on the client's display (see $raw/icewm.log)"
