@@ -47,9 +47,10 @@ rdp_start_displays() {
   RDP_SESSION_DISPLAY=:$(cat "$raw/display-session")
 }
 
-# rdp_prepare_prefixes ARCH DIR: the session's prefix (32-bit, unmanaged windows: no window manager
-# there) and the client's (32- or 64-bit, managed by the client desktop's window manager, display
-# mode 0 in the registry).
+# rdp_prepare_prefixes ARCH DIR: the session's prefix (64-bit Wine, which runs natively where
+# 32-bit programs may go through an emulator; unmanaged windows: no window manager there) and the
+# client's (32- or 64-bit, managed by the client desktop's window manager, display mode 0 in the
+# registry).
 rdp_prepare_prefixes() {
   local arch=$1 dir=$2
   RDP_SESSION_PREFIX=$dir/session
@@ -58,8 +59,8 @@ rdp_prepare_prefixes() {
   RDP_CLIENT_PREFIX=$dir/client-$arch
   mkdir -p "$dir"
   rdp_say "preparing the Wine prefixes (a first run takes a minute or two)"
-  (export DISPLAY=$RDP_SESSION_DISPLAY WINEPREFIX=$RDP_SESSION_PREFIX QUORV_WINE_ARCH=win32
-   quorv_wine_prefix && "$QUORV_WINESERVER" -w) || { rdp_fail "the session's prefix could not be made"; return 1; }
+  (export DISPLAY=$RDP_SESSION_DISPLAY WINEPREFIX=$RDP_SESSION_PREFIX QUORV_WINE_ARCH=win64
+   quorv_wine_prefix) || { rdp_fail "the session's prefix could not be made"; return 1; }
   if [ ! -f "$RDP_CLIENT_PREFIX/.quorv-client-ready" ]; then
     (rdp_client_env
      "$RDP_CLIENT_WINE" wineboot -i >/dev/null 2>&1
@@ -87,9 +88,9 @@ rdp_client_env() {
   export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" LANG=${LANG:-C.UTF-8}
 }
 rdp_session_wine() {
-  (export DISPLAY=$RDP_SESSION_DISPLAY WINEPREFIX=$RDP_SESSION_PREFIX WINEARCH=win32 \
+  (export DISPLAY=$RDP_SESSION_DISPLAY WINEPREFIX=$RDP_SESSION_PREFIX WINEARCH=win64 \
           WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=${LANG:-C.UTF-8}
-   /usr/lib/wine/wine "$@")
+   /usr/lib/wine/wine64 "$@")
 }
 # rdp_session_run PROGRAM [ARGS...]: starts a program in the session.
 rdp_session_run() {
@@ -157,7 +158,7 @@ rdp_start_server() {
 # rdp_start_agent OUT: quorv-agent in the session, connected to the server's agent port.
 rdp_start_agent() {
   local out=$1
-  cp "$QUORV_ROOT/build/windows/bin/quorv-agent.exe" "$RDP_SESSION_PREFIX/drive_c/demo/"
+  cp "${RDP_AGENT_EXE:-$QUORV_ROOT/build/windows-x64/bin/quorv-agent.exe}" "$RDP_SESSION_PREFIX/drive_c/demo/"
   rm -f "$RDP_SESSION_PREFIX/drive_c/demo/agent.log"
   rdp_session_run 'C:\demo\quorv-agent.exe' --connect "127.0.0.1:$RDP_AGENT_PORT" --interval 150 \
     --log 'C:\demo\agent.log'
