@@ -71,6 +71,9 @@ rdp_prepare_prefixes() {
      "$QUORV_WINESERVER" -w) || { rdp_fail "the client's prefix could not be made"; return 1; }
     touch "$RDP_CLIENT_PREFIX/.quorv-client-ready"
   fi
+  # One wine server for each side for the whole run, so that each program starts quickly.
+  (export WINEPREFIX=$RDP_SESSION_PREFIX; "$QUORV_WINESERVER" -p) 2>/dev/null || true
+  (rdp_client_env; "$QUORV_WINESERVER" -p) 2>/dev/null || true
   mkdir -p "$RDP_SESSION_PREFIX/drive_c/demo"
   printf 'quorv over a real Remote Desktop connection\r\n\r\nThis window runs in the remote session.\r\n' \
     >"$RDP_SESSION_PREFIX/drive_c/demo/todo.txt"
