@@ -144,14 +144,15 @@ rdp_start_server() {
   local out=$1 server=$2
   shift 2
   RDP_PORT=$(rdp_free_port) RDP_AGENT_PORT=$(rdp_free_port)
+  rm -f "$out/server.log"
   "$server" --display "$RDP_SESSION_DISPLAY" --port "$RDP_PORT" --agent-port "$RDP_AGENT_PORT" \
     --log "$out/server.log" "$@" >"$out/raw/server.out" 2>&1 &
   RDP_SERVER_PID=$!
   RDP_PIDS+=($RDP_SERVER_PID)
+  # Ready when it says it serves (a trial connection would count as a client).
   local _
   for _ in $(seq $((RDP_WAIT * 10))); do
-    python3 -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' \
-      "$RDP_PORT" 2>/dev/null && return 0
+    grep -q "serving .* on 127.0.0.1:$RDP_PORT" "$out/server.log" 2>/dev/null && return 0
     kill -0 "$RDP_SERVER_PID" 2>/dev/null || break
     sleep 0.1
   done
@@ -220,9 +221,15 @@ rdp_regex() { printf '%s' "$1" | sed 's/[][\.*^$()+?{}|]/\\&/g'; }
 rdp_client_window() { rdp_window "$RDP_CLIENT_DISPLAY" "$1"; }
 rdp_session_window() { rdp_window "$RDP_SESSION_DISPLAY" "$1"; }
 
-rdp_await_client_window() { rdp_until "$RDP_WAIT" test -n "$(rdp_client_window "$1")"; }
-rdp_await_client_gone() { rdp_until "$RDP_WAIT" test -z "$(rdp_client_window "$1")"; }
-rdp_await_session_gone() { rdp_until "$RDP_WAIT" test -z "$(rdp_session_window "$1")"; }
+# (The window is looked for again at every try: rdp_until runs a command, not its result.)
+rdp_has_client_window() { [ -n "$(rdp_client_window "$1")" ]; }
+rdp_has_session_window() { [ -n "$(rdp_session_window "$1")" ]; }
+rdp_no_client_window() { [ -z "$(rdp_client_window "$1")" ]; }
+rdp_no_session_window() { [ -z "$(rdp_session_window "$1")" ]; }
+rdp_await_client_window() { rdp_until "$RDP_WAIT" rdp_has_client_window "$1"; }
+rdp_await_session_window() { rdp_until "$RDP_WAIT" rdp_has_session_window "$1"; }
+rdp_await_client_gone() { rdp_until "$RDP_WAIT" rdp_no_client_window "$1"; }
+rdp_await_session_gone() { rdp_until "$RDP_WAIT" rdp_no_session_window "$1"; }
 
 # rdp_geometry DISPLAY WINDOW: "X Y WIDTH HEIGHT" of a window on its display.
 rdp_geometry() {
@@ -319,7 +326,8 @@ rdp_session_key() {
 
 # The session's window that has the X input focus (Wine gives it to the foreground window).
 rdp_session_focus_name() { DISPLAY=$RDP_SESSION_DISPLAY xdotool getwindowfocus getwindowname 2>/dev/null; }
-rdp_await_session_active() { rdp_until "$RDP_WAIT" test "$(rdp_session_focus_name)" = "$1"; }
+rdp_session_active_is() { [ "$(rdp_session_focus_name)" = "$1" ]; }
+rdp_await_session_active() { rdp_until "$RDP_WAIT" rdp_session_active_is "$1"; }
 
 # ---- the client desktop's panel ------------------------------------------------------------------
 
@@ -390,7 +398,8 @@ rdp_tray_icons() {
     /TrayPane|SysTray/ {inside=1; indent=match($0, /[^ ]/); next}
     inside { i = match($0, /[^ ]/); if (i <= indent) inside = 0; else if ($0 ~ /[0-9]+x[0-9]+\+/) print }'
 }
-rdp_tray_icon_present() { rdp_until "$RDP_WAIT" test -n "$(rdp_tray_icons)"; }
+rdp_has_tray_icon() { [ -n "$(rdp_tray_icons)" ]; }
+rdp_tray_icon_present() { rdp_until "$RDP_WAIT" rdp_has_tray_icon; }
 
 # rdp_click_tray_icon: a left click on the first docked icon.
 rdp_click_tray_icon() {
