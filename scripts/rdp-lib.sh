@@ -395,7 +395,7 @@ rdp_close_from_taskbar() {
 # The icons docked in icewm's notification area: the windows embedded in its tray (XEmbed).
 rdp_tray_icons() {
   DISPLAY=$RDP_CLIENT_DISPLAY xwininfo -root -tree 2>/dev/null | awk '
-    /TrayPane|SysTray/ {inside=1; indent=match($0, /[^ ]/); next}
+    /"SystemTray"|"TrayPane"/ {inside=1; indent=match($0, /[^ ]/); next}
     inside { i = match($0, /[^ ]/); if (i <= indent) inside = 0; else if ($0 ~ /[0-9]+x[0-9]+\+/) print }'
 }
 rdp_has_tray_icon() { [ -n "$(rdp_tray_icons)" ]; }
