@@ -22,7 +22,8 @@ rdp_build_server() {
     rdp_fail "this tree has no RDP server (scripts/build-rdp-server)"
     return 1
   fi
-  "$QUORV_ROOT/scripts/build-rdp-server" >&2 || return 1
+  # The callers have run scripts/setup.
+  "$QUORV_ROOT/scripts/build-rdp-server" --no-setup >&2 || return 1
   local server=$QUORV_ROOT/build/rdp-server/quorv-rdp-server
   [ -x "$server" ] || { rdp_fail "scripts/build-rdp-server made no $server"; return 1; }
   echo "$server"
