@@ -70,6 +70,16 @@ quorv_build() {
   fi
 }
 
+# ---- 32-bit programs -------------------------------------------------------------------------
+
+# quorv_32bit_emulated: true when this kernel runs 32-bit programs only through qemu's user-mode
+# emulator, which scripts/setup registers where the kernel's own 32-bit support is switched off.
+# They then run several times slower, Wine's start most of all.
+quorv_32bit_emulated() { grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; }
+# The emulated address space ends where 32-bit Wine's user space ends: Wine then reserves its
+# address space in a second instead of minutes, and its shared page at 0x7ffe0000 is free.
+export QEMU_RESERVED_VA=0x7fff0000
+
 # ---- Wine ------------------------------------------------------------------------------------
 
 # quorv_wine_env: the environment of the project's prefix: 32-bit (build/wine-prefix), or 64-bit

@@ -1,5 +1,7 @@
 #include "client.h"
 
+#include "skewed_stack.h"
+
 #include <algorithm>
 
 namespace testkit {
@@ -39,15 +41,39 @@ void StandInClient::Unload() {
   ClearWrites();
 }
 
+namespace {
+
+// FreeRDP's entry points: the standard structure, then fields of its own after a magic number.
+struct FreeRdpEntryPoints {
+  CHANNEL_ENTRY_POINTS standard;
+  UINT32 magicNumber;
+  void *extendedData;
+  void *callbackInterface;
+  void **callbackInterfaceAddress;
+  void *context;
+};
+constexpr UINT32 kFreeRdpMagicNumber = 0x46524450;  // "FRDP"
+
+std::uintptr_t Arg(const void *pointer) { return reinterpret_cast<std::uintptr_t>(pointer); }
+
+}  // namespace
+
 BOOL StandInClient::CallEntry() {
-  CHANNEL_ENTRY_POINTS points = {};
-  points.cbSize = sizeof points;
+  if (!entry_) return FALSE;
+  FreeRdpEntryPoints extended = {};
+  CHANNEL_ENTRY_POINTS &points = extended.standard;
+  points.cbSize = presentAsFreeRdp ? sizeof extended : sizeof points;
   points.protocolVersion = VIRTUAL_CHANNEL_VERSION_WIN2000;
   points.pVirtualChannelInit = Init;
   points.pVirtualChannelOpen = Open;
   points.pVirtualChannelClose = Close;
   points.pVirtualChannelWrite = WriteFn;
-  return entry_ ? entry_(&points) : FALSE;
+  if (presentAsFreeRdp) extended.magicNumber = kFreeRdpMagicNumber;
+#if defined(__i386__)
+  if (stackSkew)
+    return static_cast<BOOL>(CallOnSkewedStack(reinterpret_cast<const void *>(entry_), {Arg(&points)}, stackSkew));
+#endif
+  return entry_(&points);
 }
 
 BOOL StandInClient::CallEntryAndConnect() {
@@ -136,7 +162,14 @@ void StandInClient::ClearWrites() {
 
 void StandInClient::InitEvent(UINT event) {
   if (initCalls.empty() || !initCalls.back().initProc) return;
-  initCalls.back().initProc(initHandle(), event, nullptr, 0);
+  const PCHANNEL_INIT_EVENT_FN proc = initCalls.back().initProc;
+#if defined(__i386__)
+  if (stackSkew) {
+    CallOnSkewedStack(reinterpret_cast<const void *>(proc), {Arg(initHandle()), event, 0, 0}, stackSkew);
+    return;
+  }
+#endif
+  proc(initHandle(), event, nullptr, 0);
 }
 
 void StandInClient::Initialized() { InitEvent(CHANNEL_EVENT_INITIALIZED); }
@@ -155,7 +188,16 @@ void StandInClient::Terminate() {
 }
 
 void StandInClient::OpenEvent(UINT event, LPVOID data, UINT32 length, UINT32 total, UINT32 flags) {
-  if (PCHANNEL_OPEN_EVENT_FN proc = openProc_.load()) proc(openHandleToGive, event, data, length, total, flags);
+  const PCHANNEL_OPEN_EVENT_FN proc = openProc_.load();
+  if (!proc) return;
+#if defined(__i386__)
+  if (stackSkew) {
+    CallOnSkewedStack(reinterpret_cast<const void *>(proc), {openHandleToGive, event, Arg(data), length, total, flags},
+                      stackSkew);
+    return;
+  }
+#endif
+  proc(openHandleToGive, event, data, length, total, flags);
 }
 
 void StandInClient::DeliverChunk(const void *data, UINT32 length, UINT32 totalLength, UINT32 flags) {

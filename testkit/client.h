@@ -41,6 +41,13 @@ class StandInClient {
   UINT writeResult = CHANNEL_RC_OK;
   // When set, every accepted write is reported complete at once, from inside VirtualChannelWrite.
   bool completeWritesAtOnce = false;
+  // How the client calls the add-in. FreeRDP's clients hand over a larger structure that names
+  // them (the standard entry points, then a magic number) and leave the options at 0 on return.
+  bool presentAsFreeRdp = false;
+  // On 32-bit x86, the add-in's entry point and event procedures are called with the stack pointer
+  // this many bytes off a 16-byte boundary (0, 4, 8 or 12), as clients built by other compilers may
+  // call them. Ignored elsewhere.
+  unsigned stackSkew = 0;
 
   // What the add-in did (written by the add-in's calls).
   struct InitCall {

@@ -41,16 +41,22 @@ IconAssembly g_trayIconAssembly;
 std::set<std::pair<HWND, UINT>> g_shownIcons;
 
 // The record stored under the owner window's id, made (with a hidden tool window) when the
-// registry has none. Null when the caps on records and local windows leave no room for one.
+// registry has none. A record without parent whose local window another program destroyed gets a
+// new hidden tool window, as CREATE makes a new local window: the shell would otherwise get the
+// icon with no window, its clicks would be lost, and nothing would remove it. (A record with a
+// parent never has a local window; its icons go to the shell without one.) Null when the caps on
+// records and local windows leave no room.
 CWindowData *ChooseProxyRecord(UINT32 remoteWnd) {
-  if (CWindowData *found = FindWindowData(remoteWnd)) return found;
-  if (!CanAddWindowData() || !CanAddLocalWindow()) {
+  ForgetDestroyedLocalWindows();
+  CWindowData *proxy = FindWindowData(remoteWnd);
+  if (proxy && (proxy->m_hWnd || proxy->m_remoteParent != 0)) return proxy;
+  if ((!proxy && !CanAddWindowData()) || !CanAddLocalWindow()) {
     LogDebug("SYSTRAY for remote window:%.8X dropped: no room for another proxy window\n",
              static_cast<unsigned>(remoteWnd));
     return nullptr;
   }
   LogDebug("Can not find local window, create it!\n");
-  CWindowData *proxy = AddNewWindowData(remoteWnd);
+  if (!proxy) proxy = AddNewWindowData(remoteWnd);
   if (!proxy) return nullptr;
   CreateLocalWindow(proxy);
   LogDebug("Create a local window:%.8" PRIXPTR " for remote window:%.8X\n", reinterpret_cast<uintptr_t>(proxy->m_hWnd),

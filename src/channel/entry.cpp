@@ -67,6 +67,17 @@ void VCAPITYPE ChannelInitEventProc(LPVOID initHandle, UINT event, LPVOID, UINT)
   }
 }
 
+// FreeRDP's clients pass a larger structure of their own: the standard entry points, then a
+// 32-bit magic number ("FRDP") and fields of their own.
+bool IsFreeRdpClient(const CHANNEL_ENTRY_POINTS *entryPoints) {
+  constexpr UINT32 kFreeRdpMagicNumber = 0x46524450;
+  constexpr size_t kMagicOffset = sizeof(CHANNEL_ENTRY_POINTS);
+  if (entryPoints->cbSize < kMagicOffset + sizeof(UINT32)) return false;
+  UINT32 magic = 0;
+  memcpy(&magic, reinterpret_cast<const char *>(entryPoints) + kMagicOffset, sizeof magic);
+  return magic == kFreeRdpMagicNumber;
+}
+
 }  // namespace
 
 void SetChannelDataHandler(ChannelDataHandler data, ChannelResetHandler reset) {
@@ -82,7 +93,10 @@ extern "C" QUORV_EXPORT BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS
   if (entryPoints->pVirtualChannelInit(&g_initHandle, &channel, 1, VIRTUAL_CHANNEL_VERSION_WIN2000,
                                        ChannelInitEventProc) != CHANNEL_RC_OK)
     return FALSE;
-  if (channel.options != CHANNEL_OPTION_INITIALIZED) return FALSE;
+  // FreeRDP registers the channel but leaves the options at 0; every other client must mark it.
+  const bool registered = channel.options == CHANNEL_OPTION_INITIALIZED ||
+                          (channel.options == 0 && IsFreeRdpClient(entryPoints));
+  if (!registered) return FALSE;
   g_entryPoints = *entryPoints;
   return TRUE;
 }

@@ -79,25 +79,34 @@ LRESULT OnSystemMenuRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   return 1;
 }
 
-// Whether text points at committed memory of this process that may be read and written and holds
-// a zero within maxLength bytes, all without leaving that memory. The sender of a window message
-// chooses its lParam: the address is checked before anything is read or written through it.
-bool IsWritableText(const char *text, size_t maxLength) {
-  if (!text) return false;
+bool IsCommitted(const MEMORY_BASIC_INFORMATION &info, DWORD access) {
+  return info.State == MEM_COMMIT && !(info.Protect & PAGE_GUARD) && (info.Protect & access);
+}
+
+// How many bytes of the program text at `text` a request uses: those before its first zero, at
+// most kMaxProgramText. The sender of a window message chooses its lParam, so the address is
+// checked before anything is read or written through it: the first byte must be writable (it is
+// zeroed when the request is taken) and every byte up to the first zero or the last one used must
+// lie in committed, readable memory. Returns -1 when the text cannot be taken; nothing past the
+// bytes counted is ever read.
+ptrdiff_t ProgramTextLength(const char *text) {
+  if (!text) return -1;
+  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
   constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
   const char *at = text;
-  for (size_t checked = 0; checked < maxLength;) {
+  for (size_t checked = 0; checked < kMaxProgramText;) {
     MEMORY_BASIC_INFORMATION info = {};
-    if (VirtualQuery(at, &info, sizeof info) != sizeof info) return false;
-    if (info.State != MEM_COMMIT || (info.Protect & PAGE_GUARD) || !(info.Protect & kWritable)) return false;
+    if (VirtualQuery(at, &info, sizeof info) != sizeof info) return -1;
+    if (!IsCommitted(info, checked == 0 ? kWritable : kReadable)) return -1;
     const uintptr_t regionEnd = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
     const size_t inRegion = static_cast<size_t>(regionEnd - reinterpret_cast<uintptr_t>(at));
-    const size_t span = inRegion < maxLength - checked ? inRegion : maxLength - checked;
-    if (memchr(at, 0, span)) return true;
+    const size_t span = inRegion < kMaxProgramText - checked ? inRegion : kMaxProgramText - checked;
+    if (const void *zero = memchr(at, 0, span)) return static_cast<const char *>(zero) - text;
     checked += span;
     at += span;
   }
-  return false;
+  return static_cast<ptrdiff_t>(kMaxProgramText);
 }
 
 LRESULT OnStartProgramRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
@@ -108,13 +117,14 @@ LRESULT OnStartProgramRequest(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, WM_USER_START_PROG_REQ, wParam, lParam);
   char *program = reinterpret_cast<char *>(lParam);
   // The sender also chooses lParam, and any window of this process can be named in wParam.
-  if (!IsWritableText(program, kMaxProgramText)) {
+  const ptrdiff_t length = ProgramTextLength(program);
+  if (length < 0) {
     LogDebug("WM_USER_START_PROG_REQ without a writable program text: dropped\n");
     return 0;
   }
   LogDebug("Received WM_USER_START_PROG_REQ\n");
   PostMessageA(reinterpret_cast<HWND>(wParam), WM_USER_START_PROG_ACK, 0, 0);
-  SendAgentMessage("StartProg", "%s", program);
+  SendAgentMessage("StartProg", "%.*s", static_cast<int>(length), program);
   program[0] = 0;  // the requester sees the request taken
   SetForegroundWindow(GetHostFrameWindow());
   return 1;

@@ -186,6 +186,9 @@ class AgentPeer {
   }
 
   DWORD process() const { return process_.dwProcessId; }
+  HANDLE processHandle() const { return process_.hProcess; }
+  HANDLE mainThread() const { return process_.hThread; }  // the agent's window thread
+  HWND window() const { return FindWindowOf(process_.dwProcessId, "QuorvAgent", 0); }
 
  private:
   SOCKET listen_ = INVALID_SOCKET, peer_ = INVALID_SOCKET;
@@ -425,12 +428,97 @@ TEST_F(AgentLive, WmCloseFromTheAddInClosesTheProgramAndHostileLinesChangeNothin
                                 std::string("ignored WNDMSG: 4 fields expected after the counter, 2 found"),
                                 std::string("StartProg \"notepad.exe\" refused: starting programs is off"),
                                 std::string("SETCURSORPOS 0x12345678: not a window the agent reported; ignored"),
-                                std::string("IME character U+4F60 ignored"), "WNDMSG " + Id(w) + ": asked to close",
+                                std::string("IME character U+4F60 ignored"),
+                                // The close request came after the flood, within the same period of
+                                // the limit: its line is among those counted.
                                 std::string("more lines about the channel's input were not logged")})
     EXPECT_NE(std::string::npos, log.find(expected)) << expected;
   size_t logged = 0;
   for (size_t at = 0; (at = log.find("unknown kind: HEARTBEAT", at)) != std::string::npos; ++at) ++logged;
   EXPECT_LT(logged, 100u) << "a flood fills no disk";
+}
+
+// Whatever the add-in asks, refused or carried out, the log takes at most its burst of lines about
+// the channel's input and counts the rest.
+TEST_F(AgentLive, RequestsFromTheChannelCannotFloodTheLog) {
+  const HWND w = CreateWindowExA(0, "STATIC", "flooded", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 200, 100, nullptr,
+                                 nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, w);
+  std::vector<std::string> seen;
+  ASSERT_TRUE(agent.ReadUntil([&](const std::string &m) { return IsAbout(m, "CREATE", w); }, &seen));
+  std::string burst;
+  for (int i = 0; i < 100; ++i) {
+    const std::string n = std::to_string(i);
+    burst += "StartProg," + n + ",notepad.exe\n";  // refused: starting programs is off
+    burst += "FOCUS," + n + "," + Id(w) + "\n";
+    burst += "WNDMSG," + n + "," + Id(w) + ",787,0,0\n";  // the system menu: posted, never shown here
+    burst += "WNDMSG," + n + "," + Id(w) + ",16,0,0\n";   // WM_CLOSE: posted, never taken here
+  }
+  agent.Send(burst.substr(0, burst.size() - 1));
+  agent.Quiet(1500);
+  EXPECT_EQ(0u, agent.Stop());
+  DestroyWindow(w);
+
+  const std::string log = agent.Log();
+  size_t aboutInput = 0;
+  for (const char *text : {"StartProg \"notepad.exe\" refused", ": brought to the foreground",
+                           ": the foreground did not move", ": system menu requested", ": asked to close",
+                           "faster than the agent could take them"})
+    for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; ++at) ++aboutInput;
+  EXPECT_NE(std::string::npos, log.find("StartProg \"notepad.exe\" refused")) << log;
+  EXPECT_LE(aboutInput, 50u) << "lines caused by the channel's input";
+  EXPECT_NE(std::string::npos, log.find("more lines about the channel's input were not logged")) << log;
+}
+
+// When the session ends, or the console is closed, the system ends the agent's process right after
+// telling it: the farewell (the DESTROY of every window reported) must be sent before the agent
+// returns from being told. The test ends the process itself at that moment.
+TEST(AgentLiveOptions, TheFarewellIsSentBeforeTheSystemEndsTheProcess) {
+  const HWND w = CreateWindowExA(0, "STATIC", "reported", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 200, 100,
+                                 nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, w);
+  auto started = [&](AgentPeer &agent) {
+    std::vector<std::string> seen;
+    return agent.Start("--no-tray --interval 150") &&
+           agent.ReadUntil([&](const std::string &m) { return IsAbout(m, "CREATE", w); }, &seen);
+  };
+  auto farewellArrives = [&](AgentPeer &agent) {
+    std::vector<std::string> seen;
+    return agent.ReadUntil([&](const std::string &m) { return IsAbout(m, "DESTROY", w); }, &seen, 3000);
+  };
+  {
+    // The console's close event: the system calls the handler on a thread of its own (as here,
+    // its control routine in a remote thread). With the agent's window thread held, the farewell
+    // cannot be said, and the handler must not return.
+    AgentPeer agent;
+    ASSERT_TRUE(started(agent));
+    const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine")));
+    ASSERT_NE(nullptr, routine);
+    ASSERT_NE(static_cast<DWORD>(-1), SuspendThread(agent.mainThread()));
+    HANDLE handler = CreateRemoteThread(agent.processHandle(), nullptr, 0, routine,
+                                        reinterpret_cast<void *>(static_cast<uintptr_t>(CTRL_CLOSE_EVENT)), 0, nullptr);
+    ASSERT_NE(nullptr, handler);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(handler, 1000))
+        << "the handler returned while the farewell could not have been sent";
+    ResumeThread(agent.mainThread());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(handler, kPatience));
+    CloseHandle(handler);
+    TerminateProcess(agent.processHandle(), 1);
+    EXPECT_TRUE(farewellArrives(agent)) << agent.Log();
+  }
+  {
+    // The session ends: the agent's window is told, and the process may end when it returns.
+    AgentPeer agent;
+    ASSERT_TRUE(started(agent));
+    const HWND window = agent.window();
+    ASSERT_NE(nullptr, window);
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, 0, SMTO_BLOCK, kPatience, &result));
+    TerminateProcess(agent.processHandle(), 1);
+    EXPECT_TRUE(farewellArrives(agent)) << agent.Log();
+  }
+  DestroyWindow(w);
 }
 
 TEST(AgentLiveOptions, StartProgStartsTheProgramOnlyWhenAllowed) {

@@ -137,6 +137,7 @@ WindowSnapshot Window(uint32_t id, std::u16string title, Rect rect, WindowKind k
   s.group = 100;
   s.kind = kind;
   s.visible = true;
+  s.described = kind != WindowKind::kShapeOnly;
   s.title = std::move(title);
   s.shape = {rect};
   s.bigIcon = 0x110000AA;
@@ -227,6 +228,22 @@ TEST(Tracker, KindsOfWindowsAreExpressedByCreatesFields) {
   s.Update({dialog, hiddenPalette, menu});
   EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({dialog, hiddenPalette, menu}));
   EXPECT_EQ("", s.shape.Differs({{0, 0, 10, 10}, {100, 100, 200, 300}}));
+
+  // Shown again without its caption it is only shape, as the scan sees it: its title and icons are
+  // not read, and what was sent for them stays (no empty title, no substitute icon).
+  WindowSnapshot captionless = palette;
+  captionless.kind = WindowKind::kShapeOnly;
+  captionless.described = false;
+  captionless.title.clear();
+  captionless.bigIcon = captionless.smallIcon = 0;
+  const int reads = s.icons.reads;
+  EXPECT_EQ((Lines{"UPDATERGN"}), s.Update({dialog, captionless, menu}));
+  EXPECT_EQ(reads, s.icons.reads);
+  EXPECT_EQ(Lines{}, s.Update({dialog, captionless, menu}));
+  // With its caption back, the title it has now is compared with the one sent.
+  WindowSnapshot renamed = palette;
+  renamed.title = u"Brushes";
+  EXPECT_EQ((Lines{"TITLE,0x00000040,0042007200750073006800650073,0"}), s.Update({dialog, renamed, menu}));
 }
 
 TEST(Tracker, AHandleTakenOverByAnotherProgramIsAnotherWindow) {

@@ -47,6 +47,26 @@ TEST_F(ChannelTest, RegistrationFailsUnlessOptionsComeBackExactlyInitialized) {
   EXPECT_TRUE(client().CallEntry());
 }
 
+// FreeRDP's clients register the channel but leave its options at 0; they name themselves by the
+// larger entry-point structure they pass (a magic number after the standard fields). Such a client
+// gets a working channel; with further option bits it is refused like any other.
+TEST_F(ChannelTest, AFreeRdpClientThatLeavesTheOptionsAt0GetsAWorkingChannel) {
+  Load();
+  client().presentAsFreeRdp = true;
+  client().optionsOnReturn = 0x80000001ul;
+  EXPECT_FALSE(client().CallEntry());
+  client().optionsOnReturn = 0;
+  ASSERT_TRUE(client().CallEntryAndConnect());
+  ASSERT_EQ(1u, client().openCalls.size());
+  EXPECT_EQ("_quorv_", client().openCalls[0].name);
+  StartSession();
+  const HWND window = SendForLocalWindow("CREATE,2,0x10020,0,0,0");
+  ASSERT_NE(window, nullptr);
+  TakeSent();
+  SendMessageA(window, 0x0313, 0, 0x00640032);
+  EXPECT_EQ(TakeSentPayloads(), std::vector<std::string>{"WNDMSG,0x00010020,787,0,6553650"});
+}
+
 TEST_F(ChannelTest, ConnectOpensWithTheEventsInitHandleAndCreatesTheWriteLock) {
   Load();
   ASSERT_TRUE(client().CallEntry());

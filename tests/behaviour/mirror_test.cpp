@@ -341,6 +341,25 @@ TEST_F(MirrorTest, LongTitlesAreCutWithoutSplittingASurrogatePair) {
   EXPECT_EQ(WindowText(window), u"") << "zero units first: the empty title";
 }
 
+// A title ends at its first zero unit: what follows is no part of it, so a long tail after the
+// zero is not a title cut short (which the log would tell).
+using TitleLogTest = AddinTest;
+
+TEST_F(TitleLogTest, ATitleEndsAtItsFirstZeroUnit) {
+  EnableLog();
+  ASSERT_NO_FATAL_FAILURE(LoadAndConnect());
+  const HWND window = SendForLocalWindow("CREATE,1,0x10,1,0,0");
+  ASSERT_NE(window, nullptr);
+  std::string tail;
+  for (int i = 0; i < 5000; ++i) tail += "0043";
+  Send("TITLE,1,0x10,00410042" + std::string("0000") + tail + ",0");
+  EXPECT_EQ(WindowText(window), u"AB");
+  EXPECT_EQ(ReadLog().find("cut to 4096 units"), std::string::npos) << "nothing after the zero unit counts";
+  Send("TITLE,1,0x10,00410042" + tail + ",0");
+  EXPECT_EQ(WindowText(window).size(), 4096u);
+  EXPECT_NE(ReadLog().find("cut to 4096 units"), std::string::npos) << "without the zero unit the title is cut";
+}
+
 // A hostile agent cannot take the host's memory or its window quota: at most 4,096 records with a
 // local window and 65,536 records in all. A CREATE beyond either is dropped whole.
 using CapsTest = AddinTest;
@@ -356,6 +375,19 @@ TEST_F(CapsTest, RecordsAndLocalWindowsAreCapped) {
   EXPECT_EQ(LocalWindows().size(), 4096u) << "the 4097th is not";
   create(1, 0);  // a window that exists is shown again, not made
   EXPECT_EQ(LocalWindows().size(), 4096u);
+  // At the cap a CREATE for a known window still changes its record: window 1 becomes a tool window
+  // (hidden) of group 42, and goes with that group.
+  Send("TITLE,1,1,006F006E0065,0");  // "one": found by its title
+  const HWND one = FindWindowA("WTSHalvornDummy", "one");
+  ASSERT_NE(one, nullptr);
+  Send("CREATE,1,1,42,0,2");
+  EXPECT_FALSE(IsWindowVisible(one)) << "the tool-window flag applied";
+  EXPECT_TRUE(GetWindowLongA(one, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  Send("DESTROYGRP,1,42,0");
+  EXPECT_FALSE(IsWindow(one)) << "the new group applied";
+  EXPECT_EQ(LocalWindows().size(), 4095u);
+  create(1, 0);
+  ASSERT_EQ(LocalWindows().size(), 4096u);
 
   for (uint32_t id = 10001; id <= 10000 + 65536 - 4096; ++id) create(id, 7);  // records without window
   create(1, 7);                                                               // a known id is no new record

@@ -79,6 +79,26 @@ class SessionTest : public AddinTest {
   }
 };
 
+// A connection that ends while a message over the 8 MiB a message may take is being skipped: the
+// skipping ends with it, and the next connection's greeting starts the session, after a reconnect
+// or a termination.
+TEST_F(SessionTest, AGreetingAfterAConnectionEndedInAnOversizedMessageStartsTheSession) {
+  ASSERT_NO_FATAL_FAILURE(LoadAndConnect());
+  CreateHostFrame();
+  const std::string chunk(1600, 'Q');
+  for (const bool terminate : {false, true}) {
+    client().DeliverChunk(chunk.data(), static_cast<UINT32>(chunk.size()), 9u << 20, CHANNEL_FLAG_FIRST);
+    if (terminate)
+      client().Terminate();
+    else
+      client().Disconnect();
+    client().Connect();
+    TakeHostMessages();
+    Send("HELLO,1,2");
+    EXPECT_EQ(PostedPlaceholders().size(), 1u) << (terminate ? "after a termination" : "after a reconnect");
+  }
+}
+
 TEST_F(SessionTest, ModeZeroStripsTheHostAndKeepsItHidden) {
   ASSERT_NO_FATAL_FAILURE(ExpectTakeover({false, false, true}));
   // The placeholder: registered under id 0, a visible tool window at the origin with no size.

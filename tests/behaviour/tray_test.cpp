@@ -122,6 +122,55 @@ TEST_F(TrayTest, RecordsWithoutIconReachTheShellThroughOneProxyWindow) {
 #endif
 }
 
+// A proxy window that another program destroys takes its icons along; the next record for its
+// owner makes a new one, as CREATE makes a new local window, and that one carries the icon, its
+// clicks and its removal. The owner of a window with a parent has no local window to make.
+TEST_F(TrayTest, AProxyWindowDestroyedFromOutsideIsMadeAgainByTheNextRecord) {
+  SendRecord(Record('W', 0 /* NIM_ADD */, 7, kNifMessage | kNifTip, 0x8001, 0, u"First"));
+  std::vector<HWND> made = NewWindows();
+  ASSERT_EQ(made.size(), 1u);
+  ASSERT_TRUE(DestroyWindow(made[0]));
+#ifndef _WIN32
+  EXPECT_TRUE(winsim::NotifyIcons().empty()) << "the icon went with its window";
+#endif
+
+  SendRecord(Record('W', 0 /* NIM_ADD */, 7, kNifMessage | kNifTip, 0x8001, 0, u"Again"));
+  made = NewWindows();
+  ASSERT_EQ(made.size(), 1u) << "a new proxy window";
+  const HWND proxy = made[0];
+  EXPECT_FALSE(IsWindowVisible(proxy));
+  EXPECT_TRUE(GetWindowLongA(proxy, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+#ifndef _WIN32
+  std::vector<winsim::NotifyIconEntry> icons = winsim::NotifyIcons();
+  ASSERT_EQ(icons.size(), 1u);
+  EXPECT_EQ(icons[0].hWnd, proxy);
+  EXPECT_EQ(icons[0].tip, u"Again");
+#else
+  std::vector<ShellCall> calls = TakeShellCalls();
+  ASSERT_EQ(calls.size(), 3u) << "the add, its removal with the window, the add again";
+  EXPECT_EQ(calls[2].hWnd, proxy);
+  EXPECT_EQ(calls[2].tip, u"Again");
+  EXPECT_TRUE(calls[2].result);
+#endif
+  EXPECT_EQ(Click(proxy, 7, WM_LBUTTONUP), ",0x00000500,32769,7,514");
+  Send("DESTROY,9,0x500,0");
+  EXPECT_FALSE(IsWindow(proxy));
+#ifndef _WIN32
+  EXPECT_TRUE(winsim::NotifyIcons().empty());
+#else
+  calls = TakeShellCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(calls[0].hWnd, proxy);
+#endif
+
+  Send("CREATE,1,0x600,1,0x500,0");
+  Send(testkit::Message({"SYSTRAY", "1", "0x600", "-1", "0", "0", "16",
+                         testkit::PackPayload(testkit::NotifyRecordBytes(Record('W', 0, 8, kNifTip)))}));
+  EXPECT_EQ(NewWindows().size(), 0u) << "no proxy window for a window with a parent";
+  EXPECT_EQ(ShellCalls(), 3);
+}
+
 // The balloon icon of a record is a handle of the remote session: it never reaches the shell.
 TEST_F(TrayTest, ABalloonIconHandleIsNotPassedOn) {
   for (char charType : {'W', 'A'}) {

@@ -156,6 +156,7 @@ TEST_F(WindowProcTest, CloseRequestsGoToTheAgentAndTheWindowStays) {
   EXPECT_TRUE(TakeSentPayloads().empty());
   // Once CREATE announces the proxy's owner as a window of its own, it is closed like any other.
   Send("CREATE,1,0x700,1,0,0");
+  TakeSent();  // a focus report, when the CREATE's activation falls in a new second
   EXPECT_EQ(SendMessageA(proxies[0], WM_CLOSE, 0, 0), 0);
   EXPECT_EQ(TakeSentPayloads(), Sent{"WNDMSG,0x00000700,16,0,0"});
 }
@@ -256,7 +257,7 @@ TEST_F(WindowProcTest, AStartProgramRequestWithABadAddressIsDropped) {
       {"freed", freed},
       {"read-only", readOnly},
       {"unterminated at the end of a page", pages + page - 16},
-      {"no zero within 1399 bytes", pages + page - 1500},
+      {"no zero before an inaccessible page 1398 bytes on", pages + page - 1398},
   };
   for (const auto &[what, address] : cases) {
     g_requesterMessages.clear();
@@ -278,8 +279,46 @@ TEST_F(WindowProcTest, AStartProgramRequestWithABadAddressIsDropped) {
             1);
   EXPECT_EQ(TakeSentPayloads(), Sent{"StartProg," + std::string(15, 'a')});
   EXPECT_EQ(pages[page - 16], 0);
+
+  // Without a zero, the first 1399 bytes are the text: readable up to there is enough, and nothing
+  // past them is read (the page after them is inaccessible).
+  pages[page - 1] = 'a';
+  pages[page - 16] = 'a';
+  char *const full = pages + page - 1399;
+  EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                         reinterpret_cast<LPARAM>(full)),
+            1);
+  const std::vector<std::string> sent = TakeSent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].size(), 1399u) << "the frame is full";
+  EXPECT_EQ(sent[0].substr(sent[0].size() - 10), std::string(10, 'a'));
+  EXPECT_EQ(full[0], 0);
   VirtualFree(readOnly, 0, MEM_RELEASE);
   VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// A program line longer than a frame is legitimate: it is taken and goes out cut to the frame.
+TEST_F(WindowProcTest, AStartProgramRequestOf2000CharactersIsCutAcknowledgedAndTaken) {
+  const HWND requester = CreateRequester();
+  ASSERT_NE(requester, nullptr);
+  std::string text(2000, 'x');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
+  const std::string expected = text;
+  EXPECT_EQ(SendMessageA(window_, WM_USER_START_PROG_REQ, reinterpret_cast<WPARAM>(requester),
+                         reinterpret_cast<LPARAM>(text.data())),
+            1);
+  const std::vector<std::string> sent = TakeSent();
+  ASSERT_EQ(sent.size(), 1u);
+  const size_t prefix = sent[0].find(',', strlen("StartProg,")) + 1;
+  EXPECT_EQ(sent[0].substr(0, strlen("StartProg,")), "StartProg,");
+  EXPECT_EQ(sent[0].size(), 1399u) << "the frame is full";
+  EXPECT_EQ(sent[0].substr(prefix), expected.substr(0, 1399 - prefix));
+  EXPECT_EQ(text[0], 0) << "the requester sees the request taken";
+  EXPECT_EQ(text.substr(1), expected.substr(1)) << "only the first byte is written";
+  TakeHostMessages();
+  ASSERT_EQ(g_requesterMessages.size(), 1u);
+  EXPECT_EQ(g_requesterMessages[0].message, WM_USER_START_PROG_ACK);
+  EXPECT_EQ(GetForegroundWindow(), host());
 }
 
 TEST_F(WindowProcTest, AStartProgramRequestNamingAnotherProcessIsIgnored) {

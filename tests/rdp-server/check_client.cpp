@@ -1,7 +1,8 @@
 // rdp-check-client: a small Remote Desktop client that checks a running quorv-rdp-server from the
 // outside. It connects with FreeRDP's client library, registers the static channel "_quorv_" as
 // an add-in does (unless --no-channel), and checks, each when asked:
-//   --pixels   the client's picture equals the served display, before and after a change
+//   --pixels   the client's picture equals the served display, before and after a change, and
+//              the display's pointer shape came
 //   --input    mouse moves, buttons and keys reach the display (XTest)
 //   --expect FILE          the channel brings FILE's agent lines (a --script of the server), in order
 //   --leave-midline  at the end, writes half a line on the channel and disconnects
@@ -94,7 +95,8 @@ unsigned g_answered = 0;
 
 void Write(const std::string &text) {
   auto *copy = new std::string(text);  // the client owns it until the write completes
-  if (g_entry.pVirtualChannelWrite(g_openHandle, copy->data(), static_cast<ULONG>(copy->size()), copy) != CHANNEL_RC_OK) {
+  if (g_entry.pVirtualChannelWrite(g_openHandle, copy->data(), static_cast<ULONG>(copy->size()), copy) !=
+      CHANNEL_RC_OK) {
     Fail("the channel refused a write of " + std::to_string(text.size()) + " bytes");
     delete copy;
   }
@@ -118,7 +120,8 @@ VOID VCAPITYPE OpenEvent(DWORD, UINT event, LPVOID data, UINT32 length, UINT32 t
 
 VOID VCAPITYPE InitEvent(LPVOID initHandle, UINT event, LPVOID, UINT) {
   if (event == CHANNEL_EVENT_CONNECTED) {
-    if (g_entry.pVirtualChannelOpen(initHandle, &g_openHandle, const_cast<PCHAR>("_quorv_"), OpenEvent) == CHANNEL_RC_OK)
+    if (g_entry.pVirtualChannelOpen(initHandle, &g_openHandle, const_cast<PCHAR>("_quorv_"), OpenEvent) ==
+        CHANNEL_RC_OK)
       g_channelOpen = true;
     else
       Fail("the channel \"_quorv_\" cannot be opened");
@@ -145,7 +148,12 @@ BOOL PreConnect(freerdp *instance) {
 
 // The pointer the server sets is accepted and not drawn: a client without pointer handlers
 // would end the connection at the first pointer update.
-BOOL PointerNew(rdpContext *, rdpPointer *) { return TRUE; }
+std::string g_pointerSeen;  // the last pointer the server set, "WxH at X,Y"
+BOOL PointerNew(rdpContext *, rdpPointer *pointer) {
+  g_pointerSeen = std::to_string(pointer->width) + "x" + std::to_string(pointer->height) + " at " +
+                  std::to_string(pointer->xPos) + "," + std::to_string(pointer->yPos);
+  return TRUE;
+}
 void PointerFree(rdpContext *, rdpPointer *) {}
 BOOL PointerSet(rdpContext *, const rdpPointer *) { return TRUE; }
 BOOL PointerSetOther(rdpContext *) { return TRUE; }
@@ -170,7 +178,8 @@ BOOL PostConnect(freerdp *instance) {
   return TRUE;
 }
 void PostDisconnect(freerdp *instance) { gdi_free(instance); }
-DWORD AcceptCertificate(freerdp *, const char *, UINT16, const char *, const char *, const char *, const char *, DWORD) {
+DWORD AcceptCertificate(freerdp *, const char *, UINT16, const char *, const char *, const char *, const char *,
+                        DWORD) {
   return 2;  // the server's own certificate, for this session
 }
 
@@ -282,10 +291,11 @@ void Pointer(int *x, int *y, unsigned *mask) {
 
 int Usage(const char *problem) {
   std::fprintf(stderr, "rdp-check-client: %s\n", problem);
-  std::fprintf(stderr,
-               "usage: rdp-check-client --port P --display :N [--no-channel] [--silent] [--pixels] [--input]\n"
-               "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N] [--junk MB]] [--user U --password P]\n"
-               "       [--earlier N] [--leave-midline] [--dump] [--seconds S]\n");
+  std::fprintf(
+      stderr,
+      "usage: rdp-check-client --port P --display :N [--no-channel] [--silent] [--pixels] [--input]\n"
+      "       [--expect FILE] [--agent-port P --agent-lines FILE [--flood N] [--junk MB]] [--user U --password P]\n"
+      "       [--earlier N] [--leave-midline] [--dump] [--seconds S]\n");
   return 2;
 }
 
@@ -332,12 +342,18 @@ void CheckPixels() {
     RunUntil([&] { return (differ = CompareScreen(gdi, &first)) == 0; }, 10);
     const double ms = (Now() - drawn) * 1000;
     if (differ != 0)
-      Fail("pixels (picture " + std::to_string(variant + 1) + "): " +
-           (differ > 0 ? std::to_string(differ) + " pixels differ, first " : std::string()) + first);
+      Fail("pixels (picture " + std::to_string(variant + 1) +
+           "): " + (differ > 0 ? std::to_string(differ) + " pixels differ, first " : std::string()) + first);
     else
       Note("pixels: the client's picture equals the display (picture " + std::to_string(variant + 1) + ", " +
            std::to_string(static_cast<int>(ms)) + " ms after drawing, comparisons included)");
   }
+}
+
+// The display's pointer reaches the client: Xvfb's root pointer, 16 x 16 or so.
+void CheckPointer() {
+  if (!RunUntil([] { return !g_pointerSeen.empty(); }, 5)) return Fail("pointer: the display's pointer did not come");
+  Note("pointer: the display's pointer came, " + g_pointerSeen);
 }
 
 void CheckInput() {
@@ -348,9 +364,11 @@ void CheckInput() {
   if (!RunUntil([&] { return Pointer(&x, &y, &mask), x == 333 && y == 222; }, 5))
     Fail("input: the pointer is at " + std::to_string(x) + "," + std::to_string(y) + ", not 333,222");
   freerdp_input_send_mouse_event(input, PTR_FLAGS_DOWN | PTR_FLAGS_BUTTON1, 333, 222);
-  if (!RunUntil([&] { return Pointer(&x, &y, &mask), (mask & Button1Mask) != 0; }, 5)) Fail("input: button 1 is not down");
+  if (!RunUntil([&] { return Pointer(&x, &y, &mask), (mask & Button1Mask) != 0; }, 5))
+    Fail("input: button 1 is not down");
   freerdp_input_send_mouse_event(input, PTR_FLAGS_BUTTON1, 333, 222);
-  if (!RunUntil([&] { return Pointer(&x, &y, &mask), (mask & Button1Mask) == 0; }, 5)) Fail("input: button 1 stays down");
+  if (!RunUntil([&] { return Pointer(&x, &y, &mask), (mask & Button1Mask) == 0; }, 5))
+    Fail("input: button 1 stays down");
   const KeyCode a = XKeysymToKeycode(g_x, XK_a);
   freerdp_input_send_keyboard_event(input, KBD_FLAGS_DOWN, 0x1E);  // the scan code of A
   if (!RunUntil([&] { return KeyDown(a); }, 5)) Fail("input: the key A is not down");
@@ -376,7 +394,8 @@ void ExpectOnChannel(const std::vector<std::string> &lines, size_t from, const c
     }
     if (g_channelLines[from + i] != lines[i]) {
       Fail(std::string(what) + ": message " + std::to_string(i + 1) + " differs (" +
-           std::to_string(g_channelLines[from + i].size()) + " bytes, expected " + std::to_string(lines[i].size()) + ")");
+           std::to_string(g_channelLines[from + i].size()) + " bytes, expected " + std::to_string(lines[i].size()) +
+           ")");
       return;
     }
     ++good;
@@ -427,7 +446,8 @@ void CheckAgentRelay() {
                 " answers reached the agent");
   for (size_t i = 0; i < answers; ++i)
     if (g_agent.received[i].rfind("ACK," + std::to_string(before + i + 1) + ",", 0) != 0)
-      return Fail("add-in to agent: answer " + std::to_string(i + 1) + " is \"" + g_agent.received[i].substr(0, 40) + "\"");
+      return Fail("add-in to agent: answer " + std::to_string(i + 1) + " is \"" + g_agent.received[i].substr(0, 40) +
+                  "\"");
   // Longer and oddly cut messages from the add-in.
   const std::string big = "BIG,1," + std::string(100000, 'x');
   Write(big + "\n");
@@ -439,9 +459,11 @@ void CheckAgentRelay() {
   const std::vector<std::string> expected = {big, "TWO,1,a", "TWO,2,b", "SPLIT,1,c"};
   for (size_t i = 0; i < expected.size(); ++i) {
     if (had + i >= g_agent.received.size() || g_agent.received[had + i] != expected[i])
-      return Fail("add-in to agent: line " + std::to_string(i + 1) + " of the long and cut messages is missing or differs");
+      return Fail("add-in to agent: line " + std::to_string(i + 1) +
+                  " of the long and cut messages is missing or differs");
   }
-  Note("add-in to agent: " + std::to_string(answers) + " answers, a line of 100,000 bytes, two lines in one message "
+  Note("add-in to agent: " + std::to_string(answers) +
+       " answers, a line of 100,000 bytes, two lines in one message "
        "and a line in two writes reached the agent");
 }
 
@@ -453,24 +475,42 @@ int main(int argc, char **argv) {
     const std::string a = argv[i];
     auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
     const char *v = nullptr;
-    if (a == "--port" && (v = value())) o.port = std::atoi(v);
-    else if (a == "--display" && (v = value())) o.display = v;
-    else if (a == "--expect" && (v = value())) o.expectFile = v;
-    else if (a == "--agent-port" && (v = value())) o.agentPort = std::atoi(v);
-    else if (a == "--agent-lines" && (v = value())) o.agentLinesFile = v;
-    else if (a == "--flood" && (v = value())) o.flood = static_cast<unsigned>(std::atoi(v));
-    else if (a == "--seconds" && (v = value())) o.seconds = static_cast<unsigned>(std::atoi(v));
-    else if (a == "--earlier" && (v = value())) o.earlier = static_cast<unsigned>(std::atoi(v));
-    else if (a == "--user" && (v = value())) o.user = v;
-    else if (a == "--password" && (v = value())) o.password = v;
-    else if (a == "--no-channel") o.channel = false;
-    else if (a == "--silent") o.silent = true;
-    else if (a == "--pixels") o.pixels = true;
-    else if (a == "--input") o.input = true;
-    else if (a == "--leave-midline") o.leaveMidline = true;
-    else if (a == "--dump") o.dump = true;
-    else if (a == "--junk" && (v = value())) o.junkMegabytes = static_cast<size_t>(std::atoi(v));
-    else return Usage(("bad argument " + a).c_str());
+    if (a == "--port" && (v = value()))
+      o.port = std::atoi(v);
+    else if (a == "--display" && (v = value()))
+      o.display = v;
+    else if (a == "--expect" && (v = value()))
+      o.expectFile = v;
+    else if (a == "--agent-port" && (v = value()))
+      o.agentPort = std::atoi(v);
+    else if (a == "--agent-lines" && (v = value()))
+      o.agentLinesFile = v;
+    else if (a == "--flood" && (v = value()))
+      o.flood = static_cast<unsigned>(std::atoi(v));
+    else if (a == "--seconds" && (v = value()))
+      o.seconds = static_cast<unsigned>(std::atoi(v));
+    else if (a == "--earlier" && (v = value()))
+      o.earlier = static_cast<unsigned>(std::atoi(v));
+    else if (a == "--user" && (v = value()))
+      o.user = v;
+    else if (a == "--password" && (v = value()))
+      o.password = v;
+    else if (a == "--no-channel")
+      o.channel = false;
+    else if (a == "--silent")
+      o.silent = true;
+    else if (a == "--pixels")
+      o.pixels = true;
+    else if (a == "--input")
+      o.input = true;
+    else if (a == "--leave-midline")
+      o.leaveMidline = true;
+    else if (a == "--dump")
+      o.dump = true;
+    else if (a == "--junk" && (v = value()))
+      o.junkMegabytes = static_cast<size_t>(std::atoi(v));
+    else
+      return Usage(("bad argument " + a).c_str());
   }
   if (o.port <= 0 || o.display.empty()) return Usage("--port and --display are required");
   if ((o.agentPort > 0) != !o.agentLinesFile.empty()) return Usage("--agent-port and --agent-lines go together");
@@ -503,7 +543,7 @@ int main(int argc, char **argv) {
       Fail("the channel brought " + std::to_string(g_channelLines.size()) + " of the " + std::to_string(o.earlier) +
            " messages expected before the checks");
     if (o.agentPort > 0) StartAgent();
-    if (o.pixels) CheckPixels();
+    if (o.pixels) CheckPixels(), CheckPointer();
     if (o.input) CheckInput();
     if (!o.expectFile.empty()) ExpectOnChannel(ReadLines(o.expectFile, true), 0, "script");
     if (o.agentPort > 0) CheckAgentRelay();

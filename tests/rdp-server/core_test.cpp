@@ -9,6 +9,7 @@
 
 #include "lines.h"
 #include "options.h"
+#include "pointer_shape.h"
 #include "script.h"
 #include "tiles.h"
 
@@ -64,8 +65,8 @@ TEST(ByteQueue, KeepsOrderAcrossPartialWritesAndSaysWhenFull) {
 TEST(Options, AcceptsTheDocumentedFormsAndNamesWhatIsWrong) {
   Options o;
   std::string error;
-  ASSERT_TRUE(ParseOptions({"--display", ":5", "--port", "0", "--agent-port", "47101", "--log", "l.txt",
-                            "--time-limit", "30", "--once", "--user", "u", "--password", ""},
+  ASSERT_TRUE(ParseOptions({"--display", ":5", "--port", "0", "--agent-port", "47101", "--log", "l.txt", "--time-limit",
+                            "30", "--once", "--user", "u", "--password", ""},
                            &o, &error))
       << error;
   EXPECT_EQ(o.display, ":5");
@@ -158,6 +159,32 @@ TEST(Tiles, OnlyChangedTilesGoAndEdgeTilesAreCutToTheScreen) {
   EXPECT_EQ(red(3, 7), 0x99);
   EXPECT_EQ(red(0, 5), 0x11);
   EXPECT_EQ(red(0, 7), 0x11);
+}
+
+TEST(PointerShape, RowsTurnBottomUpAlphaIsKeptAndTransparentPixelsAreMasked) {
+  // 3 x 2, top-down: an opaque red, a half-transparent white (premultiplied: 0x80808080), a
+  // transparent pixel; then an opaque blue row.
+  const unsigned long argb[] = {0xFFFF0000, 0x80808080, 0x00000000, 0xFF0000FF, 0xFF0000FF, 0xFF0000FF};
+  PointerShape shape;
+  ASSERT_TRUE(MakePointerShape(argb, 3, 2, 1, 7, &shape));
+  EXPECT_EQ(shape.hotX, 1);
+  EXPECT_EQ(shape.hotY, 1);  // kept inside the pointer
+  ASSERT_EQ(shape.xorMask.size(), 3u * 4 * 2);
+  ASSERT_EQ(shape.andMask.size(), 2u * 2);  // one bit a pixel, rows of 2 bytes
+  const uint8_t *bottom = &shape.xorMask[0], *top = &shape.xorMask[12];
+  EXPECT_EQ(std::vector<uint8_t>(bottom, bottom + 4), (std::vector<uint8_t>{0xFF, 0, 0, 0xFF}));  // blue
+  EXPECT_EQ(std::vector<uint8_t>(top, top + 4), (std::vector<uint8_t>{0, 0, 0xFF, 0xFF}));        // red
+  EXPECT_EQ(std::vector<uint8_t>(top + 4, top + 8), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x80}));
+  EXPECT_EQ(shape.andMask[0], 0x00);  // the bottom row is opaque
+  EXPECT_EQ(shape.andMask[2], 0x20);  // the third pixel of the top row is transparent
+
+  // A big cursor is cut to 96 x 96; an empty one is no pointer.
+  std::vector<unsigned long> big(200 * 150, 0xFF000000);
+  ASSERT_TRUE(MakePointerShape(big.data(), 200, 150, 150, 20, &shape));
+  EXPECT_EQ(shape.width, kLargestPointer);
+  EXPECT_EQ(shape.height, kLargestPointer);
+  EXPECT_EQ(shape.hotX, kLargestPointer - 1);
+  EXPECT_FALSE(MakePointerShape(big.data(), 0, 10, 0, 0, &shape));
 }
 
 }  // namespace

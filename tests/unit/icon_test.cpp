@@ -92,6 +92,26 @@ TEST(IconAssembly, CollectsPartsAsTheAgentSendsThem) {
   EXPECT_EQ(a.completedParts, 2);
 }
 
+// The bits of one bitmap are kept up to what the largest icon (1024 x 1024 at 32 bpp) needs: a
+// piece that would pass that fills up to it, and later pieces add nothing, whichever bitmap.
+TEST(IconAssembly, BitsStopAtTheLargestBitmap) {
+  constexpr size_t kCap = size_t{1024} * 1024 * 4;
+  for (const INT32 first : {1, 11}) {
+    IconAssembly a;
+    std::string &bits = first == 1 ? a.maskBits : a.colorBits;
+    EXPECT_FALSE(Add(a, first, std::string(kCap - 10, 'a')));
+    EXPECT_FALSE(Add(a, first + 1, std::string(100, 'b')));
+    EXPECT_EQ(bits.size(), kCap) << first << ": filled to the cap, no further";
+    EXPECT_EQ(bits.substr(kCap - 11), "a" + std::string(10, 'b')) << first;
+    EXPECT_FALSE(Add(a, first + 1, std::string(100, 'c')));
+    EXPECT_FALSE(Add(a, first + 2, std::string(100, 'd')));
+    EXPECT_EQ(bits.size(), kCap) << first << ": pieces past the cap add nothing";
+    EXPECT_EQ(bits.back(), 'b') << first;
+    EXPECT_EQ(a.completedParts, 1) << first << ": the last piece still counts";
+    EXPECT_TRUE((first == 1 ? a.colorBits : a.maskBits).empty()) << first << ": the other bitmap is untouched";
+  }
+}
+
 TEST(BuildIcon, RefusesWhatItCannotBuildSafely) {
   auto builds = [](const std::string &header, size_t maskBytes, size_t colorBytes) {
     HICON icon = BuildIcon(Filled(header, std::string(maskBytes, '\0'), std::string(colorBytes, '\x7f')));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "desktop_picture.h"
 #include "window_scan.h"
 
 namespace agent {
@@ -28,22 +29,24 @@ const size_t kMaxLine = 4096;
 // Lines waiting for the window thread; more are dropped (and counted) while it is busy.
 const size_t kMaxQueued = 256;
 
-Agent *g_agent = nullptr;  // the one agent of the process, for the hook and console callbacks
+Agent *g_agent = nullptr;  // the one agent of the process, for the window and hook callbacks
+// For the console handler, which runs on a thread of its own: the agent's window while it runs,
+// and an event set once the agent has stopped (its farewell sent, the connection closed).
+std::atomic<HWND> g_agentWindow{nullptr};
+HANDLE g_stopped = nullptr;
+// After a console close event the system ends the process 5 s after the event unless the handler
+// has returned before; the farewell gets most of that.
+const DWORD kFarewellWaitMs = 4000;
 
 uint64_t Now() { return GetTickCount64(); }
 
-std::string Narrow(const std::u16string &text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t *>(text.data()),
-                                    static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t *>(text.data()), static_cast<int>(text.size()),
-                        out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-BOOL WINAPI OnConsoleControl(DWORD) {
-  if (g_agent) g_agent->RequestStop();
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (const HWND window = g_agentWindow.load()) PostMessageW(window, WM_CLOSE, 0, 0);
+  // Ctrl+C and Ctrl+Break leave the process running, and the agent stops in its own time. After
+  // a close, logoff or shutdown event the system ends the process as soon as this returns: the
+  // agent's thread must have said its farewell (the DESTROY of every window reported) by then.
+  if ((event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) && g_stopped)
+    WaitForSingleObject(g_stopped, kFarewellWaitMs);
   return TRUE;
 }
 
@@ -85,6 +88,10 @@ int Agent::Run() {
     Log("cannot create the agent's window (error %lu)", GetLastError());
     return 1;
   }
+  // Made once for the process and never closed: the console handler may still wait on it while
+  // the process ends.
+  if (!g_stopped) g_stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_agentWindow = window_;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   // Changes of other programs' windows as they happen (Wine 8 reports only some of these, such as
   // creation and focus: the periodic comparison finds the rest). The agent's own windows (its
@@ -174,8 +181,10 @@ void Agent::Stop() {
   if (reader_.joinable()) reader_.join();
   for (HWINEVENTHOOK hook : hooks_) UnhookWinEvent(hook);
   hooks_.clear();
+  g_agentWindow = nullptr;
   if (window_) DestroyWindow(window_);
   window_ = nullptr;
+  if (g_stopped) SetEvent(g_stopped);
 }
 
 void Agent::Scan(bool recheckIcons) {
@@ -207,14 +216,7 @@ void Agent::PaintDesktop(const std::vector<WindowSnapshot> &scan) {
       box.left = std::min(box.left, r.left), box.top = std::min(box.top, r.top);
       box.right = std::max(box.right, r.right), box.bottom = std::max(box.bottom, r.bottom);
     }
-    std::string title;
-    for (char c : Narrow(s.title.substr(0, 200))) {
-      if (c == '"' || c == '\\') title += '\\';
-      title += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-    char line[512];
-    snprintf(line, sizeof line, "desktop %s %ld,%ld,%ld,%ld \"%s\" %s", wire::HexId(s.id).c_str(), box.left, box.top,
-             box.right, box.bottom, title.c_str(), kColors[s.id % 6]);
+    const std::string line = DesktopDirective(s.id, box, s.title, kColors[s.id % 6]);
     now[s.id] = line;
     order.push_back(line);
   }
@@ -415,6 +417,16 @@ LRESULT Agent::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Log("stopping");
       if (menuOpen_) EndMenu();  // the menu's own loop would not see the quit
       PostQuitMessage(0);
+      return 0;
+    case WM_ENDSESSION:
+      // The session is ending (logoff, shutdown): the process may be ended as soon as this
+      // returns, so the farewell goes now rather than after the message loop.
+      if (wParam) {
+        Log("the session is ending; stopping");
+        if (menuOpen_) EndMenu();
+        Stop();
+        PostQuitMessage(0);
+      }
       return 0;
     default:
       return DefWindowProcW(window_, message, wParam, lParam);

@@ -1,5 +1,7 @@
 // What the add-in asks of the agent. Every line is from the client machine: it acts only on
 // windows the agent reported, only with the messages the add-in sends, and logs what it refuses.
+// Every log line a message from the channel causes, carried out or refused, goes through the
+// input log's limit (LogInput): the client decides how often they come.
 #include "agent.h"
 
 #include "window_scan.h"
@@ -41,7 +43,7 @@ bool BringToForeground(HWND hwnd) {
 }  // namespace
 
 void Agent::Carry(const std::string &line) {
-  if (options_.verbose) Log("received %s", Printable(line, 200).c_str());
+  if (options_.verbose && LogInput()) Log("received %s", Printable(line, 200).c_str());
   const Command c = ParseCommand(line);
   switch (c.kind) {
     case CommandKind::kFocus:
@@ -78,8 +80,9 @@ void Agent::Focus(const Command &c) {
     return;
   }
   const bool done = BringToForeground(hwnd);
-  Log("FOCUS %s: %s", wire::HexId(c.window).c_str(),
-      done ? "brought to the foreground" : "the foreground did not move");
+  if (LogInput())
+    Log("FOCUS %s: %s", wire::HexId(c.window).c_str(),
+        done ? "brought to the foreground" : "the foreground did not move");
 }
 
 void Agent::WindowMessage(const Command &c) {
@@ -102,10 +105,10 @@ void Agent::WindowMessage(const Command &c) {
     // its taskbar button; a menu is shown by the foreground window.
     BringToForeground(hwnd);
     PostMessageW(hwnd, WM_SYSMENU_REQUEST, c.wParam, static_cast<LPARAM>(static_cast<int32_t>(c.lParam)));
-    Log("WNDMSG %s: system menu requested", id.c_str());
+    if (LogInput()) Log("WNDMSG %s: system menu requested", id.c_str());
   } else if (c.message == WM_CLOSE) {
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    Log("WNDMSG %s: asked to close", id.c_str());
+    if (LogInput()) Log("WNDMSG %s: asked to close", id.c_str());
   } else if (LogInput()) {
     Log("WNDMSG %s message %u: not a message the add-in forwards; ignored", id.c_str(), c.message);
   }
@@ -129,7 +132,8 @@ void Agent::MoveCursor(const Command &c) {
 void Agent::StartProgram(const Command &c) {
   const std::string shown = Printable(c.text, 200);
   if (!options_.allowStart) {
-    Log("StartProg \"%s\" refused: starting programs is off (--allow-start turns it on)", shown.c_str());
+    if (LogInput())
+      Log("StartProg \"%s\" refused: starting programs is off (--allow-start turns it on)", shown.c_str());
     return;
   }
   // The add-in sends the text as the client's program gave it: the ANSI code page.
@@ -138,12 +142,13 @@ void Agent::StartProgram(const Command &c) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    Log("StartProg \"%s\": cannot start it (error %lu)", shown.c_str(), GetLastError());
+    const DWORD error = GetLastError();
+    if (LogInput()) Log("StartProg \"%s\": cannot start it (error %lu)", shown.c_str(), error);
     return;
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  Log("StartProg \"%s\": started (process %lu)", shown.c_str(), process.dwProcessId);
+  if (LogInput()) Log("StartProg \"%s\": started (process %lu)", shown.c_str(), process.dwProcessId);
 }
 
 void Agent::ShowMenu() {
@@ -159,7 +164,7 @@ void Agent::ShowMenu() {
   POINT at;
   GetCursorPos(&at);
   menuOpen_ = true;
-  Log("showing the agent's menu at %ld,%ld", at.x, at.y);
+  if (LogInput()) Log("showing the agent's menu at %ld,%ld", at.x, at.y);
   // A menu closes when the user clicks elsewhere only if its window is in the foreground.
   SetForegroundWindow(window_);
   ScanSoon();  // the menu is part of the shape while it is up

@@ -37,7 +37,11 @@ struct WindowSnapshot {
   uint32_t group = 0;    // the process id: windows of one program go together
   WindowKind kind = WindowKind::kShapeOnly;
   bool visible = false;
-  std::u16string title;                  // read only for visible windows
+  // The title and the icon handles are read only for visible windows that are announced (not for
+  // menus, tooltips and the like): described says they were. A window that is no longer described
+  // keeps what was sent for it, since nothing was read to compare with.
+  bool described = false;
+  std::u16string title;
   std::vector<wire::Rect> shape;         // frame coordinates; empty when nothing of it is on screen
   uintptr_t bigIcon = 0, smallIcon = 0;  // icon handles, 0 when the window has none
 };

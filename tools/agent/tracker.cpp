@@ -128,6 +128,9 @@ void Tracker::Update(const std::vector<WindowSnapshot> &scan, bool recheckIcons)
     sent.seenHidden = false;
     if (!s.visible) continue;
     sent.shape = s.shape;
+    // A window that lost its caption and became a tool window (or an owned one) is only shape now:
+    // its title and icons were not read, and an empty title or no icon is not a change.
+    if (!s.described) continue;
     if (s.title != sent.title) {
       SendTitle(s.id, s.title);
       sent.title = s.title;

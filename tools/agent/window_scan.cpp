@@ -133,6 +133,7 @@ BOOL CALLBACK Visit(HWND hwnd, LPARAM param) {
   if (s.visible) {
     Shape(hwnd, state.screen, &s);
     if (s.kind != WindowKind::kShapeOnly) {
+      s.described = true;
       s.title = Title(hwnd);
       Icons(hwnd, &s);
     }

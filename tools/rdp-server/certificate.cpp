@@ -24,10 +24,11 @@ bool MakeCertificate(const std::string &dir, Certificate *c, std::string *error)
   if (!make) return *error = "cannot make a certificate: no memory", false;
   // A self-signed certificate for a Remote Desktop server, valid for a year, no questions asked.
   const char *argv[] = {"makecert", "-rdp", "-live", "-silent", "-y", "1", "-n", "quorv-rdp-server"};
-  bool ok = makecert_context_process(make, static_cast<int>(sizeof argv / sizeof *argv), const_cast<char **>(argv)) >= 0 &&
-            makecert_context_set_output_file_name(make, const_cast<char *>("server")) == 1 &&
-            makecert_context_output_certificate_file(make, const_cast<char *>(c->dir.c_str())) == 1 &&
-            makecert_context_output_private_key_file(make, const_cast<char *>(c->dir.c_str())) == 1;
+  bool ok =
+      makecert_context_process(make, static_cast<int>(sizeof argv / sizeof *argv), const_cast<char **>(argv)) >= 0 &&
+      makecert_context_set_output_file_name(make, const_cast<char *>("server")) == 1 &&
+      makecert_context_output_certificate_file(make, const_cast<char *>(c->dir.c_str())) == 1 &&
+      makecert_context_output_private_key_file(make, const_cast<char *>(c->dir.c_str())) == 1;
   makecert_context_free(make);
   c->certificateFile = c->dir + "/server.crt";
   c->keyFile = c->dir + "/server.key";

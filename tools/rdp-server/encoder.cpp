@@ -69,15 +69,16 @@ bool BitmapEncoder::Send(rdpContext *context, const Picture &picture, const std:
         continue;
       bitmap.bitsPerPixel = 32;
     } else {
-      if (!interleaved_compress(interleaved_, out.data(), &size, static_cast<UINT32>(width), static_cast<UINT32>(height),
-                                padded.data(), PIXEL_FORMAT_BGRX32, kTile * 4, 0, 0, nullptr, settings->ColorDepth))
+      if (!interleaved_compress(interleaved_, out.data(), &size, static_cast<UINT32>(width),
+                                static_cast<UINT32>(height), padded.data(), PIXEL_FORMAT_BGRX32, kTile * 4, 0, 0,
+                                nullptr, settings->ColorDepth))
         continue;
       bitmap.bitsPerPixel = settings->ColorDepth;  // 15 or 16, two bytes a pixel either way
     }
     if (kUpdateOverhead + kPerTileOverhead + size > limit) {  // cannot reach this client at all
       if (!tooBigSaid_)
-        LogEvent("a tile of %u bytes is beyond the client's largest update (%zu bytes): such tiles are left out",
-                 size, limit);
+        LogEvent("a tile of %u bytes is beyond the client's largest update (%zu bytes): such tiles are left out", size,
+                 limit);
       tooBigSaid_ = true;
       continue;
     }

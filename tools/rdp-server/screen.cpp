@@ -3,12 +3,14 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <cstring>
 
 #include "log.h"
+#include "pointer_shape.h"
 
 namespace rdpserver {
 
@@ -46,7 +48,8 @@ bool Screen::Open(const std::string &name, std::string *error) {
     image_ = XShmCreateImage(display_, visual, depth, ZPixmap, nullptr, info, width_, height_);
     if (image_) {
       info->shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image_->bytes_per_line) * height_, IPC_CREAT | 0600);
-      info->shmaddr = info->shmid >= 0 ? static_cast<char *>(shmat(info->shmid, nullptr, 0)) : reinterpret_cast<char *>(-1);
+      info->shmaddr =
+          info->shmid >= 0 ? static_cast<char *>(shmat(info->shmid, nullptr, 0)) : reinterpret_cast<char *>(-1);
       if (info->shmaddr != reinterpret_cast<char *>(-1)) {
         image_->data = info->shmaddr;
         info->readOnly = False;
@@ -75,7 +78,25 @@ bool Screen::Open(const std::string &name, std::string *error) {
   } else {
     LogEvent("the X display has no DAMAGE extension: the screen is compared every 100 ms");
   }
+  int fixesError = 0;
+  if (XFixesQueryExtension(display_, &fixesEvent_, &fixesError)) {
+    XFixesSelectCursorInput(display_, DefaultRootWindow(display_), XFixesDisplayCursorNotifyMask);
+    fixes_ = true;
+    pointerChanged_ = true;
+  } else {
+    LogEvent("the X display has no XFIXES extension: the client shows its own pointer");
+  }
   return true;
+}
+
+bool Screen::ReadPointer(PointerShape *shape) {
+  pointerChanged_ = false;
+  if (!fixes_) return false;
+  XFixesCursorImage *image = XFixesGetCursorImage(display_);
+  if (!image) return false;
+  const bool ok = MakePointerShape(image->pixels, image->width, image->height, image->xhot, image->yhot, shape);
+  XFree(image);
+  return ok;
 }
 
 int Screen::Fd() const { return ConnectionNumber(display_); }
@@ -85,6 +106,7 @@ void Screen::ProcessEvents() {
     XEvent event;
     XNextEvent(display_, &event);
     if (damage_ && event.type == damageEvent_ + XDamageNotify) changed_ = true;
+    if (fixes_ && event.type == fixesEvent_ + XFixesCursorNotify) pointerChanged_ = true;
   }
 }
 

@@ -30,6 +30,9 @@ class Screen {
   bool Capture(std::vector<Tile> *tiles);
   void Invalidate() { sendAll_ = true; }
   Picture picture() const;
+  // The pointer's shape changed since the last PointerShape (XFIXES); false without the extension.
+  bool PointerChanged() const { return pointerChanged_; }
+  bool ReadPointer(struct PointerShape *shape);
 
  private:
   Display *display_ = nullptr;
@@ -42,6 +45,9 @@ class Screen {
   int damageEvent_ = 0;
   bool changed_ = true;
   bool sendAll_ = true;
+  int fixesEvent_ = 0;
+  bool fixes_ = false;
+  bool pointerChanged_ = false;
 };
 
 }  // namespace rdpserver

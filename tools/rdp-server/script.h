@@ -7,8 +7,8 @@
 namespace rdpserver {
 
 struct ScriptStep {
-  std::string line;      // an agent message, sent as it stands
-  unsigned waitMs = 0;   // or, when line is empty, a pause
+  std::string line;     // an agent message, sent as it stands
+  unsigned waitMs = 0;  // or, when line is empty, a pause
 };
 
 // Reads FILE: every line is an agent message, except blank lines, lines starting with '#'

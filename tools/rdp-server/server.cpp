@@ -19,16 +19,17 @@
 #include <cstring>
 
 #include "log.h"
+#include "pointer_shape.h"
 
 namespace rdpserver {
 
 namespace {
 
 const char kChannel[] = "_quorv_";
-constexpr double kFrameSeconds = 0.04;       // at most 25 pictures a second
-constexpr double kCompareSeconds = 0.1;      // without DAMAGE: compare this often
+constexpr double kFrameSeconds = 0.04;           // at most 25 pictures a second
+constexpr double kCompareSeconds = 0.1;          // without DAMAGE: compare this often
 constexpr size_t kAgentReadPerStep = 64 * 1024;  // then the channel's queue is sent on
-constexpr double kAgentStallSeconds = 30;    // an agent that takes nothing for this long is hung
+constexpr double kAgentStallSeconds = 30;        // an agent that takes nothing for this long is hung
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -101,7 +102,8 @@ void AddFds(std::vector<pollfd> *fds, Get get, short events) {
   void *raw[32] = {};
   int count = 0;
   get(raw, &count);
-  for (int i = 0; i < count && i < 32; ++i) fds->push_back(pollfd{static_cast<int>(reinterpret_cast<intptr_t>(raw[i])), events, 0});
+  for (int i = 0; i < count && i < 32; ++i)
+    fds->push_back(pollfd{static_cast<int>(reinterpret_cast<intptr_t>(raw[i])), events, 0});
 }
 
 }  // namespace
@@ -137,7 +139,8 @@ bool Server::Start(std::string *error) {
   sockaddr_in bound = {};
   socklen_t length = sizeof bound;
   if (listener_->GetFileDescriptor(listener_, fds, &count) && count > 0 &&
-      getsockname(static_cast<int>(reinterpret_cast<intptr_t>(fds[0])), reinterpret_cast<sockaddr *>(&bound), &length) == 0)
+      getsockname(static_cast<int>(reinterpret_cast<intptr_t>(fds[0])), reinterpret_cast<sockaddr *>(&bound),
+                  &length) == 0)
     rdpPort_ = ntohs(bound.sin_port);
   else
     rdpPort_ = options_.port;
@@ -175,7 +178,7 @@ int Server::Run() {
   getrusage(RUSAGE_SELF, &usage);
   LogEvent("peak memory %ld KiB", usage.ru_maxrss);
   LogEvent("ending, status %d: %s; %zu lines to the add-in, %zu from it%s", status,
-           status == kOk ? "the channel joined and the add-in answered"
+           status == kOk            ? "the channel joined and the add-in answered"
            : status == kNeverJoined ? "the channel \"_quorv_\" never joined"
                                     : "the channel joined but the add-in never answered",
            linesToAddin_, linesFromAddin_,
@@ -263,8 +266,8 @@ bool Server::Accept(freerdp_peer *peer) {
 bool Server::PostConnect(freerdp_peer *peer) {
   rdpSettings *s = peer->settings;
   if (!options_.user.empty()) {
-    const bool match = s->Username && options_.user == s->Username &&
-                       options_.password == (s->Password ? s->Password : "");
+    const bool match =
+        s->Username && options_.user == s->Username && options_.password == (s->Password ? s->Password : "");
     if (!match) {
       LogEvent("the client's credentials (user \"%s\") are not the ones given with --user/--password: refused",
                s->Username ? s->Username : "");
@@ -273,7 +276,8 @@ bool Server::PostConnect(freerdp_peer *peer) {
   }
   // The session is the display's size whatever the client asked for; the size goes to the client
   // in the capabilities that follow.
-  if (s->DesktopWidth != static_cast<UINT32>(screen_.width()) || s->DesktopHeight != static_cast<UINT32>(screen_.height()))
+  if (s->DesktopWidth != static_cast<UINT32>(screen_.width()) ||
+      s->DesktopHeight != static_cast<UINT32>(screen_.height()))
     LogEvent("the client asked for %ux%u; the session is %dx%d", s->DesktopWidth, s->DesktopHeight, screen_.width(),
              screen_.height());
   s->DesktopWidth = static_cast<UINT32>(screen_.width());
@@ -302,9 +306,12 @@ bool Server::Activate(freerdp_peer *peer) {
   activated_ = true;
   suppressed_ = false;
   screen_.Invalidate();
+  // The display's pointer follows at once (SendPointer); until then, and where it cannot be
+  // read, the client's default one.
   POINTER_SYSTEM_UPDATE pointer = {};
   pointer.type = SYSPTR_DEFAULT;
   peer->update->pointer->PointerSystem(peer->context, &pointer);
+  pointerSent_ = false;
   LogEvent("the client is active: %ux%u at %u bits a pixel, updates up to %u bytes", peer->settings->DesktopWidth,
            peer->settings->DesktopHeight, peer->settings->ColorDepth, peer->settings->MultifragMaxRequestSize);
   return true;
@@ -341,7 +348,8 @@ void Server::DropPeer(const char *why) {
 
 void Server::Step(int timeoutMs) {
   std::vector<pollfd> fds;
-  AddFds(&fds, [&](void **raw, int *count) { listener_->GetFileDescriptor(listener_, raw, count); }, POLLIN);
+  AddFds(
+      &fds, [&](void **raw, int *count) { listener_->GetFileDescriptor(listener_, raw, count); }, POLLIN);
   fds.push_back(pollfd{screen_.Fd(), POLLIN, 0});
   if (agent_.ListenFd() >= 0 && !agent_.Connected()) fds.push_back(pollfd{agent_.ListenFd(), POLLIN, 0});
   if (agent_.Connected()) {
@@ -354,8 +362,10 @@ void Server::Step(int timeoutMs) {
   // nothing is dropped and nothing grows here.
   const bool takeClient = peer_ && !agent_.out().Full();
   if (takeClient) {
-    AddFds(&fds, [&](void **raw, int *count) { peer_->GetFileDescriptor(peer_, raw, count); }, POLLIN);
-    AddFds(&fds, [&](void **raw, int *count) { WTSVirtualChannelManagerGetFileDescriptor(vcm_, raw, count); }, POLLIN);
+    AddFds(
+        &fds, [&](void **raw, int *count) { peer_->GetFileDescriptor(peer_, raw, count); }, POLLIN);
+    AddFds(
+        &fds, [&](void **raw, int *count) { WTSVirtualChannelManagerGetFileDescriptor(vcm_, raw, count); }, POLLIN);
   }
   poll(fds.data(), fds.size(), timeoutMs);
 
@@ -367,9 +377,10 @@ void Server::Step(int timeoutMs) {
       LogEvent("the agent's connection failed while the add-in's lines were sent to it");
       agent_.Close();
     } else if (agent_.StalledSeconds() > kAgentStallSeconds) {
-      LogEvent("the agent took nothing for %.0f seconds: its connection is closed (%zu bytes of the add-in's lines "
-               "not delivered)",
-               kAgentStallSeconds, agent_.out().Size());
+      LogEvent(
+          "the agent took nothing for %.0f seconds: its connection is closed (%zu bytes of the add-in's lines "
+          "not delivered)",
+          kAgentStallSeconds, agent_.out().Size());
       agent_.Close();
     }
   }
@@ -377,6 +388,7 @@ void Server::Step(int timeoutMs) {
   PlayScript();
   if (peer_ && vcm_ && !WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) DropPeer("its channels failed");
   screen_.ProcessEvents();
+  SendPointer();
   SendFrame();
 }
 
@@ -433,8 +445,7 @@ void Server::RelayAgent() {
     if (n == 0) break;
     if (n < 0) {
       LogEvent("the agent disconnected");
-      if (fromAgent_.MidLine())
-        LogEvent("%zu bytes of its unfinished last line are dropped", fromAgent_.Reset());
+      if (fromAgent_.MidLine()) LogEvent("%zu bytes of its unfinished last line are dropped", fromAgent_.Reset());
       agent_.Close();
       return;
     }
@@ -471,6 +482,27 @@ void Server::PlayScript() {
     LogEvent("the script's %zu steps are played; answers are awaited for %u seconds", script_.size(),
              options_.lingerSeconds);
   }
+}
+
+void Server::SendPointer() {
+  if (!peer_ || !activated_ || (pointerSent_ && !screen_.PointerChanged())) return;
+  pointerSent_ = true;
+  PointerShape shape;
+  // A client without a pointer cache cannot take a new pointer: it keeps its own.
+  if (peer_->settings->PointerCacheSize == 0 || !screen_.ReadPointer(&shape)) return;
+  POINTER_NEW_UPDATE update = {};
+  update.xorBpp = 32;
+  POINTER_COLOR_UPDATE &color = update.colorPtrAttr;
+  color.cacheIndex = 0;
+  color.xPos = static_cast<UINT32>(shape.hotX);
+  color.yPos = static_cast<UINT32>(shape.hotY);
+  color.width = static_cast<UINT32>(shape.width);
+  color.height = static_cast<UINT32>(shape.height);
+  color.lengthXorMask = static_cast<UINT32>(shape.xorMask.size());
+  color.lengthAndMask = static_cast<UINT32>(shape.andMask.size());
+  color.xorMaskData = shape.xorMask.data();
+  color.andMaskData = shape.andMask.data();
+  if (!peer_->update->pointer->PointerNew(peer_->context, &update)) DropPeer("the pointer could not be sent");
 }
 
 void Server::SendFrame() {

@@ -22,11 +22,11 @@ namespace rdpserver {
 
 // Exit statuses (also in --help and docs/rdp-server.md).
 enum ExitCode {
-  kOk = 0,              // the channel joined and the add-in answered
-  kCannotStart = 1,     // display, port, certificate
+  kOk = 0,           // the channel joined and the add-in answered
+  kCannotStart = 1,  // display, port, certificate
   kUsageError = 2,
-  kNeverJoined = 3,     // no client joined "_quorv_"
-  kNoAnswer = 4,        // it joined, but nothing came back
+  kNeverJoined = 3,  // no client joined "_quorv_"
+  kNoAnswer = 4,     // it joined, but nothing came back
 };
 
 class Server {
@@ -54,6 +54,7 @@ class Server {
   void PlayScript();
   void SendToAddin(std::string_view line);
   void SendFrame();
+  void SendPointer();
   bool Finished();
   int ExitStatus() const;
 
@@ -71,6 +72,7 @@ class Server {
   bool suppressed_ = false;
   bool hadPeer_ = false;
   bool captureFailed_ = false;
+  bool pointerSent_ = false;
   unsigned clientsGone_ = 0;
   size_t addinDropsReported_ = 0, agentDropsReported_ = 0;
   double lastFrame_ = 0;
