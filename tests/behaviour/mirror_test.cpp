@@ -378,7 +378,9 @@ TEST_F(CapsTest, RecordsAndLocalWindowsAreCapped) {
   // At the cap a CREATE for a known window still changes its record: window 1 becomes a tool window
   // (hidden) of group 42, and goes with that group.
   Send("TITLE,1,1,006F006E0065,0");  // "one": found by its title
-  const HWND one = FindWindowA("WTSHalvornDummy", "one");
+  HWND one = nullptr;
+  for (HWND w : LocalWindows())
+    if (WindowText(w) == u"one") one = w;
   ASSERT_NE(one, nullptr);
   Send("CREATE,1,1,42,0,2");
   EXPECT_FALSE(IsWindowVisible(one)) << "the tool-window flag applied";
