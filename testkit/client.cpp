@@ -54,7 +54,9 @@ struct FreeRdpEntryPoints {
 };
 constexpr UINT32 kFreeRdpMagicNumber = 0x46524450;  // "FRDP"
 
+#if defined(__i386__)
 std::uintptr_t Arg(const void *pointer) { return reinterpret_cast<std::uintptr_t>(pointer); }
+#endif
 
 }  // namespace
 
