@@ -437,9 +437,16 @@ void CheckAgentRelay() {
                 (Now() - g_agentStart) * 1000);
   Note(figure);
   // Every message was answered (ACK,n for the channel's n-th message); the agent gets the answers
-  // to its own lines as lines. Answers to what came before it connected found no agent.
+  // to its own lines as lines. An answer to what came before it connected found no agent, or, when
+  // it was still on its way as this agent connected, reaches this one first: the relay is a byte
+  // pipe to whichever agent is there. Such answers are set aside.
   const size_t answers = lines.size();
   RunUntil([&] { return g_agent.received.size() >= answers; }, 30);
+  while (!g_agent.received.empty() && g_agent.received.front().rfind("ACK,", 0) == 0 &&
+         std::strtoul(g_agent.received.front().c_str() + 4, nullptr, 10) <= before) {
+    g_agent.received.erase(g_agent.received.begin());
+    RunUntil([&] { return g_agent.received.size() >= answers; }, 30);
+  }
   if (g_options.silent) return;
   if (g_agent.received.size() < answers)
     return Fail("add-in to agent: " + std::to_string(g_agent.received.size()) + " of " + std::to_string(answers) +
