@@ -130,6 +130,11 @@ EOF
   echo 'Theme="default/default.theme"' >"$raw/icewm/theme"
   DISPLAY=$RDP_CLIENT_DISPLAY ICEWM_PRIVCFG=$raw/icewm icewm >"$raw/icewm.log" 2>&1 &
   RDP_PIDS+=($!)
+  # icewm leaves the background to icewmbg (icewm-session starts both); without an image of the
+  # theme's, a plain colour.
+  DISPLAY=$RDP_CLIENT_DISPLAY ICEWM_PRIVCFG=$raw/icewm icewmbg -i '' \
+    -k "#$(printf '%02x%02x%02x' $RDP_DESKTOP_RGB)" >"$raw/icewmbg.log" 2>&1 &
+  RDP_PIDS+=($!)
   local _
   for _ in $(seq $((RDP_WAIT * 10))); do
     DISPLAY=$RDP_CLIENT_DISPLAY xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
@@ -170,7 +175,11 @@ rdp_start_agent() {
 }
 
 # rdp_start_client OUT TITLE [OPTIONS...]: wfreerdp.exe from OUT/app with the add-in, connected to
-# the server, its frame titled TITLE; its output in OUT/client.log.
+# the server, its frame titled TITLE; its output in OUT/client.log. Full screen (/f): the frame is
+# then a borderless window whose client area, where the session is drawn, is the whole window, so
+# the shape the add-in cuts (in window coordinates) lies exactly over the remote windows' pixels.
+# A windowed client keeps its sizing border when the add-in takes its caption away, and the
+# picture lies 3 pixels right and down of its shape.
 rdp_start_client() {
   local out=$1 title=$2
   shift 2
@@ -178,7 +187,7 @@ rdp_start_client() {
   rm -f "$RDP_CLIENT_PREFIX/drive_c/vozuda.log"
   (rdp_client_env
    cd "$out/app" && exec "$RDP_CLIENT_WINE" wfreerdp.exe "/v:127.0.0.1:$RDP_PORT" /vc:quorv \
-     "/title:$title" /cert:ignore /u:demo /p:demo /size:1280x1024 -clipboard "$@") \
+     "/title:$title" /cert:ignore /u:demo /p:demo /f -clipboard "$@") \
      >"$out/client.log" 2>&1 &
   RDP_CLIENT_PID=$!
   RDP_PIDS+=($RDP_CLIENT_PID)
@@ -270,7 +279,7 @@ rdp_desktop_shows_through() {
           done)
   local tmp
   tmp=$(mktemp -d)
-  import -window root -display "$RDP_CLIENT_DISPLAY" "$tmp/c.ppm"
+  import -window root -display "$RDP_CLIENT_DISPLAY" -depth 8 "$tmp/c.ppm"
   python3 - "$tmp/c.ppm" "$RDP_DESKTOP_RGB" "$rects" <<'PY'
 import sys
 data = open(sys.argv[1], "rb").read()
@@ -325,6 +334,17 @@ rdp_session_key() {
   rdp_xtest "$RDP_SESSION_DISPLAY" mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) sleep 0.1 click 1 sleep 0.3 key "$5"
 }
 
+# rdp_click_client_over TITLE DX DY: a click on the client desktop at DX,DY inside where the
+# session's window TITLE is: the client's frame shows it there, and the click goes to the session.
+rdp_click_client_over() {
+  local win geo
+  win=$(rdp_session_window "$1")
+  [ -n "$win" ] || { rdp_fail "no window '$1' in the session"; return 1; }
+  geo=$(rdp_geometry "$RDP_SESSION_DISPLAY" "$win")
+  set -- $geo "$2" "$3"
+  rdp_xtest "$RDP_CLIENT_DISPLAY" mousemove $(($1 + $5)) $(($2 + $6)) sleep 0.2 click 1
+}
+
 # The session's window that has the X input focus (Wine gives it to the foreground window).
 rdp_session_focus_name() { DISPLAY=$RDP_SESSION_DISPLAY xdotool getwindowfocus getwindowname 2>/dev/null; }
 rdp_session_active_is() { [ "$(rdp_session_focus_name)" = "$1" ]; }
@@ -366,7 +386,8 @@ for l in lines[start + 1:]:
     if ind <= indent and l.strip():
         break
     m = re.search(r"(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)", l)
-    if m and ind == indent + 2 or (m and not buttons):
+    # xwininfo indents each level of the tree by 3 more: the pane's own children only.
+    if m and ind == indent + 3:
         w, h, x, y = map(int, m.groups())
         if w > 20:
             buttons.append((x, y, w, h))
