@@ -213,14 +213,15 @@ void Agent::ScanSoon() {
 }
 
 void Agent::PaintDesktop(const std::vector<WindowSnapshot> &scan) {
-  // The stand-in host has no picture of the session: tell it where the reported windows are, with
-  // their titles, bottom to top, so that the shapes it cuts show something. Only what changed.
+  // The stand-in host has no picture of the session: tell it where the windows of the shape are
+  // (the reported ones with their titles, and the others, menus and pop-ups, too: the frame shows
+  // them), bottom to top, so that the shapes it cuts show something. Only what changed.
   static const char *const kColors[] = {"#3B6EA5", "#8E5B3A", "#4E7D4A", "#7A4E8C", "#A5473B", "#3A7F86"};
   std::map<uint32_t, std::string> now;
   std::vector<std::string> order;
   for (auto it = scan.rbegin(); it != scan.rend(); ++it) {
     const WindowSnapshot &s = *it;
-    if (!s.visible || s.shape.empty() || !tracker_.Reported(s.id)) continue;
+    if (!s.visible || s.shape.empty()) continue;
     wire::Rect box = s.shape.front();
     for (const wire::Rect &r : s.shape) {
       box.left = std::min(box.left, r.left), box.top = std::min(box.top, r.top);

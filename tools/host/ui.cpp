@@ -471,18 +471,23 @@ void HostUi::PaintView(HDC target) {
   for (const PictureWindow &w : picture) {
     RECT r = {w.rect.left - dx, w.rect.top - dy, w.rect.right - dx, w.rect.bottom - dy};
     Fill(dc, r, Darker(w.color, 45));
-    RECT body = {r.left + 2, r.top + 26, r.right - 2, r.bottom - 2};
+    // A window without a title (a menu, a pop-up) has no caption: only its body.
+    const int captionHeight = w.title.empty() ? 0 : 24;
+    RECT body = {r.left + 2, r.top + 2 + captionHeight, r.right - 2, r.bottom - 2};
     Fill(dc, body, RGB(0xF4, 0xF4, 0xF0));
-    RECT caption = {r.left + 2, r.top + 2, r.right - 2, r.top + 26};
-    Fill(dc, caption, w.color);
     HGDIOBJ oldFont = SelectObject(dc, HasCjk(w.title) ? cjkFont_ : boldFont_);
-    SetTextColor(dc, RGB(255, 255, 255));
-    RECT text = {caption.left + 8, caption.top, caption.right - 8, caption.bottom};
-    DrawTextW(dc, w.title.c_str(), static_cast<int>(w.title.size()), &text,
-              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    if (captionHeight) {
+      RECT caption = {r.left + 2, r.top + 2, r.right - 2, r.top + 2 + captionHeight};
+      Fill(dc, caption, w.color);
+      SetTextColor(dc, RGB(255, 255, 255));
+      RECT text = {caption.left + 8, caption.top, caption.right - 8, caption.bottom};
+      DrawTextW(dc, w.title.c_str(), static_cast<int>(w.title.size()), &text,
+                DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    }
     // A few lines of "content", so that the window looks like one.
     SelectObject(dc, font_);
-    for (int y = body.top + 14, i = 0; y + 8 < body.bottom && i < 12; y += 18, ++i) {
+    const int firstLine = captionHeight ? 14 : 8;
+    for (int y = body.top + firstLine, i = 0; y + 8 < body.bottom && i < 12; y += 18, ++i) {
       RECT line = {body.left + 12, y, body.left + 12 + (body.right - body.left - 24) * (60 + (i * 37) % 40) / 100,
                    y + 6};
       Fill(dc, line, RGB(0xC8, 0xCC, 0xD4));
