@@ -34,6 +34,7 @@ const char kUsage[] =
     "usage: quorv-host [options] SCRIPT.agent       play an agent script\n"
     "       quorv-host [options] --replay LOGFILE   play what a diagnostic log recorded\n"
     "       quorv-host [options] --listen PORT      take an agent's messages over TCP on 127.0.0.1\n"
+    "       quorv-host --expand SCRIPT.agent        print the agent messages the script delivers\n"
     "       quorv-host --help | --version\n"
     "options:\n"
     "  --transcript FILE  write the transcript there (default: standard output)\n"
@@ -67,7 +68,7 @@ struct Options {
   bool localDesktop = false;
   int listenPort = -1;
   bool echo = false, noPace = false, allSessions = false, once = false, help = false, version = false;
-  bool installed = false;
+  bool installed = false, expand = false;
   DWORD holdMs = 0;
 };
 
@@ -121,6 +122,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
       o->once = true;
     else if (a == "--installed")
       o->installed = true;
+    else if (a == "--expand")
+      o->expand = true;
     else if (a == "--local-desktop")
       o->localDesktop = true;
     else if (a == "--help" || a == "-h")
@@ -138,6 +141,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
   const int modes = !o->script.empty() + !o->replay.empty() + (o->listenPort >= 0);
   if (modes == 0) return *error = "nothing to play: give SCRIPT.agent, --replay LOGFILE or --listen PORT", false;
   if (modes > 1) return *error = "give one of SCRIPT.agent, --replay LOGFILE and --listen PORT", false;
+  if (o->expand && o->script.empty()) return *error = "--expand goes with SCRIPT.agent", false;
   if (o->once && o->listenPort < 0) return *error = "--once goes with --listen", false;
   if (o->allSessions && o->replay.empty()) return *error = "--all-sessions goes with --replay", false;
   if (o->installed && !o->addin.empty()) return *error = "give --addin FILE or --installed, not both", false;
@@ -348,6 +352,14 @@ int main(int argc, char **argv) {
     if (!ParseScript(text, DirectoryOf(o.script), &s.steps, &error)) {
       fprintf(stderr, "quorv-host: %s:%d: %s\n", o.script.c_str(), error.line, error.reason.c_str());
       return 2;
+    }
+    // The messages whole, one a line, as another peer (an RDP server's script) plays them; the
+    // script's other steps are the stand-in host's own and are left out.
+    if (o.expand) {
+      for (const Step &step : s.steps)
+        if (step.kind == StepKind::kDeliver)
+          for (const std::string &message : step.messages) printf("%s\n", message.c_str());
+      return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 1;
     }
   } else if (!o.replay.empty()) {
     std::string log;
