@@ -248,14 +248,21 @@ rdp_geometry() {
     /Width:/ {w=$NF} /Height:/ {h=$NF} END {if (w) print x, y, w, h}'
 }
 
-# rdp_pixels_match TITLE: the client's screen shows, where the session's window TITLE is, the
-# session's pixels (at most 3% of them differ, for the caret and the clock's hands).
-rdp_pixels_match() {
+# rdp_session_geometry TITLE: "X Y WIDTH HEIGHT" of the session's window TITLE.
+rdp_session_geometry() {
   local win geo
   win=$(rdp_session_window "$1")
   [ -n "$win" ] || { rdp_fail "no window '$1' in the session"; return 1; }
   geo=$(rdp_geometry "$RDP_SESSION_DISPLAY" "$win")
-  [ -n "$geo" ] || return 1
+  [ -n "$geo" ] || { rdp_fail "window '$1' of the session has no geometry"; return 1; }
+  echo "$geo"
+}
+
+# rdp_pixels_match TITLE: the client's screen shows, where the session's window TITLE is, the
+# session's pixels (at most 3% of them differ, for the caret and the clock's hands).
+rdp_pixels_match() {
+  local geo
+  geo=$(rdp_session_geometry "$1") || return 1
   set -- $geo
   local crop=${3}x${4}+$1+$2 tmp
   tmp=$(mktemp -d)
@@ -311,10 +318,8 @@ rdp_xtest() { DISPLAY=$1 xdotool "${@:2}" >/dev/null 2>&1; }
 
 # rdp_session_drag TITLE DX DY: drags a session window by its caption.
 rdp_session_drag() {
-  local win geo
-  win=$(rdp_session_window "$1")
-  [ -n "$win" ] || { rdp_fail "no window '$1' in the session"; return 1; }
-  geo=$(rdp_geometry "$RDP_SESSION_DISPLAY" "$win")
+  local geo
+  geo=$(rdp_session_geometry "$1") || return 1
   set -- $geo "$2" "$3"
   local x=$(($1 + 60)) y=$(($2 + 10)) i
   rdp_xtest "$RDP_SESSION_DISPLAY" mousemove $x $y sleep 0.2 mousedown 1 sleep 0.3
@@ -326,10 +331,8 @@ rdp_session_drag() {
 
 # rdp_session_key TITLE KEYS: a click into the session's window TITLE, then KEYS (xdotool names).
 rdp_session_key() {
-  local win geo
-  win=$(rdp_session_window "$1")
-  [ -n "$win" ] || { rdp_fail "no window '$1' in the session"; return 1; }
-  geo=$(rdp_geometry "$RDP_SESSION_DISPLAY" "$win")
+  local geo
+  geo=$(rdp_session_geometry "$1") || return 1
   set -- $geo "$2"
   rdp_xtest "$RDP_SESSION_DISPLAY" mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) sleep 0.1 click 1 sleep 0.3 key "$5"
 }
@@ -337,10 +340,8 @@ rdp_session_key() {
 # rdp_click_client_over TITLE DX DY: a click on the client desktop at DX,DY inside where the
 # session's window TITLE is: the client's frame shows it there, and the click goes to the session.
 rdp_click_client_over() {
-  local win geo
-  win=$(rdp_session_window "$1")
-  [ -n "$win" ] || { rdp_fail "no window '$1' in the session"; return 1; }
-  geo=$(rdp_geometry "$RDP_SESSION_DISPLAY" "$win")
+  local geo
+  geo=$(rdp_session_geometry "$1") || return 1
   set -- $geo "$2" "$3"
   rdp_xtest "$RDP_CLIENT_DISPLAY" mousemove $(($1 + $5)) $(($2 + $6)) sleep 0.2 click 1
 }
