@@ -81,7 +81,27 @@ quorv_build() {
 # quorv_32bit_emulated: true when this kernel runs 32-bit programs only through qemu's user-mode
 # emulator, which scripts/setup registers where the kernel's own 32-bit support is switched off.
 # They then run several times slower, Wine's start most of all.
-quorv_32bit_emulated() { grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; }
+quorv_32bit_emulated() {
+  if [ -z "${QUORV_32BIT_EMULATED:-}" ]; then
+    QUORV_32BIT_EMULATED=no
+    local binfmt=/proc/sys/fs/binfmt_misc
+    if [ -e $binfmt/status ]; then
+      grep -qx enabled $binfmt/qemu-i386 2>/dev/null && QUORV_32BIT_EMULATED=yes
+    elif [ "$(id -u)" = 0 ]; then
+      # In a chroot (a fresh root made with debootstrap, say) /proc comes without the binfmt_misc
+      # file system, while the kernel's registrations still apply to every program: look at them
+      # through a mount of its own, taken away at once.
+      local look
+      look=$(mktemp -d)
+      if mount -t binfmt_misc binfmt_misc "$look" 2>/dev/null; then
+        grep -qx enabled "$look/qemu-i386" 2>/dev/null && QUORV_32BIT_EMULATED=yes
+        umount "$look" 2>/dev/null
+      fi
+      rmdir "$look" 2>/dev/null
+    fi
+  fi
+  [ "$QUORV_32BIT_EMULATED" = yes ]
+}
 # The emulated address space ends where 32-bit Wine's user space ends: Wine then reserves its
 # address space in a second instead of minutes, and its shared page at 0x7ffe0000 is free.
 export QEMU_RESERVED_VA=0x7fff0000
