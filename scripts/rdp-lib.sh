@@ -180,13 +180,17 @@ rdp_start_agent() {
 # the shape the add-in cuts (in window coordinates) lies exactly over the remote windows' pixels.
 # A windowed client keeps its sizing border when the add-in takes its caption away, and the
 # picture lies 3 pixels right and down of its shape.
+# RDP_ADDIN_LOG=0: the add-in's diagnostic log off (as users run it); RDP_ADDIN=0: the client
+# without the add-in (for comparisons).
 rdp_start_client() {
   local out=$1 title=$2
   shift 2
-  touch "$RDP_CLIENT_PREFIX/drive_c/QVX_EnableDebug"
-  rm -f "$RDP_CLIENT_PREFIX/drive_c/vozuda.log"
+  rm -f "$RDP_CLIENT_PREFIX/drive_c/vozuda.log" "$RDP_CLIENT_PREFIX/drive_c/QVX_EnableDebug"
+  [ "${RDP_ADDIN_LOG:-1}" = 1 ] && touch "$RDP_CLIENT_PREFIX/drive_c/QVX_EnableDebug"
+  local channel=/vc:quorv
+  [ "${RDP_ADDIN:-1}" = 1 ] || channel=
   (rdp_client_env
-   cd "$out/app" && exec "$RDP_CLIENT_WINE" wfreerdp.exe "/v:127.0.0.1:$RDP_PORT" /vc:quorv \
+   cd "$out/app" && exec "$RDP_CLIENT_WINE" wfreerdp.exe "/v:127.0.0.1:$RDP_PORT" ${channel:+"$channel"} \
      "/title:$title" /cert:ignore /u:demo /p:demo /f -clipboard "$@") \
      >"$out/client.log" 2>&1 &
   RDP_CLIENT_PID=$!

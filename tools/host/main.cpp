@@ -52,6 +52,9 @@ const char kUsage[] =
     "                     window at most once a second; pacing makes transcripts repeatable, and\n"
     "                     scripts that expect a FOCUS after every such step need it)\n"
     "  --hold MS          keep the windows up this long after the last step\n"
+    "  --timing FILE      a line per delivered message: microseconds since 1970 when its delivery\n"
+    "                     began, its keyword, the microseconds to the add-in's first window call\n"
+    "                     ('-': none) and to the end of the delivery\n"
     "  --all-sessions     replay every session in the log, not just the last one\n"
     "  --once             listen: end when the first agent disconnects (otherwise: when the frame\n"
     "                     window is closed, or on Ctrl-C or a termination request)\n"
@@ -64,7 +67,7 @@ const char kUsage[] =
 const char kDefaultAppName[] = "tamberlyn\xBF\xCD\xBB\xA7\xB6\xCB";
 
 struct Options {
-  std::string script, replay, transcript, addin, shots;
+  std::string script, replay, transcript, addin, shots, timing;
   bool localDesktop = false;
   int listenPort = -1;
   bool echo = false, noPace = false, allSessions = false, once = false, help = false, version = false;
@@ -102,6 +105,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
       if (!value(&o->transcript)) return false;
     } else if (a == "--addin") {
       if (!value(&o->addin)) return false;
+    } else if (a == "--timing") {
+      if (!value(&o->timing)) return false;
     } else if (a == "--shots") {
       if (!value(&o->shots)) return false;
     } else if (a == "--replay") {
@@ -228,7 +233,7 @@ void ClientThread(Session &s) {
   HostUi &ui = HostUi::Get();
   ChannelClient &client = ChannelClient::Get();
   // A live agent is never paced: its messages go on as they come.
-  Runner runner(s.transcript, RunOptions{s.options.shots, !s.options.noPace && s.options.listenPort < 0});
+  Runner runner(s.transcript, RunOptions{s.options.shots, !s.options.noPace && s.options.listenPort < 0, s.options.timing});
   Listener &listener = s.listener;
   client.onWrite = [&](std::string_view text, bool accepted) {
     runner.OnWrite(text, accepted);

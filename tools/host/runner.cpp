@@ -6,6 +6,8 @@
 #include "state.h"
 #include "tray_view.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -65,7 +67,58 @@ bool MayMoveFocus(const Step &step) {
 
 }  // namespace
 
-Runner::Runner(Transcript &transcript, const RunOptions &options) : transcript_(transcript), options_(options) {}
+namespace {
+
+// --timing: the moment of the add-in's first window call in a delivery, seen by hooks on the
+// channel's thread (where the add-in makes its windows) and the frame's (where its requests to the
+// frame land): the first window made, destroyed, shown or moved (WH_CBT, called before the system
+// does the work) or message a window receives through a call (WH_CALLWNDPROC).
+std::atomic<bool> g_watching{false};
+std::atomic<long long> g_firstCall{0};
+
+LRESULT CALLBACK NoteFirstCall(int code, WPARAM wParam, LPARAM lParam) {
+  if (code >= 0 && g_watching.load(std::memory_order_relaxed)) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    long long none = 0;
+    g_firstCall.compare_exchange_strong(none, now.QuadPart);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+unsigned long long MicrosecondsSince1970() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return ticks / 10 - 11644473600ULL * 1000000ULL;
+}
+
+}  // namespace
+
+Runner::Runner(Transcript &transcript, const RunOptions &options) : transcript_(transcript), options_(options) {
+  if (options_.timingFile.empty()) return;
+  if (!(timing_ = fopen(options_.timingFile.c_str(), "w"))) {
+    transcript_.Line('#', "cannot write the timing file " + options_.timingFile);
+    return;
+  }
+  auto hook = [](HHOOK *hooks) {
+    hooks[0] = SetWindowsHookExW(WH_CALLWNDPROC, NoteFirstCall, nullptr, GetCurrentThreadId());
+    hooks[1] = SetWindowsHookExW(WH_CBT, NoteFirstCall, nullptr, GetCurrentThreadId());
+  };
+  hook(hooks_);
+  HostUi::Get().RunOnUi([&] { hook(hooks_ + 2); });
+}
+
+Runner::~Runner() {
+  if (!timing_) return;
+  fclose(timing_);
+  for (int i : {0, 1})
+    if (hooks_[i]) UnhookWindowsHookEx(hooks_[i]);
+  HostUi::Get().RunOnUi([this] {
+    for (int i : {2, 3})
+      if (hooks_[i]) UnhookWindowsHookEx(hooks_[i]);
+  });
+}
 
 void Runner::OnWrite(std::string_view text, bool accepted) {
   std::string frame(text);
@@ -153,7 +206,30 @@ void Runner::PaceToSecond() {
 
 void Runner::Deliver(const Step &step, const std::string &message) {
   transcript_.Line('>', std::to_string(step.line) + ": " + Abbreviate(message));
-  ChannelClient::Get().Deliver(message, chunkSize_);
+  if (!timing_) {
+    ChannelClient::Get().Deliver(message, chunkSize_);
+  } else {
+    // From the channel's first data event to the add-in's first window call (its own part), and
+    // to the return of the last data event (with what the window calls cost). "-" when the
+    // message made no window call. The host's bookkeeping comes after.
+    const unsigned long long began = MicrosecondsSince1970();
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    g_firstCall.store(0);
+    g_watching.store(true);
+    QueryPerformanceCounter(&start);
+    ChannelClient::Get().Deliver(message, chunkSize_);
+    QueryPerformanceCounter(&end);
+    g_watching.store(false);
+    const long long first = g_firstCall.load();
+    const double perTick = 1e6 / static_cast<double>(frequency.QuadPart);
+    char own[32] = "-";
+    if (first) snprintf(own, sizeof own, "%.1f", perTick * static_cast<double>(first - start.QuadPart));
+    const size_t keyword = std::min<size_t>(std::min(message.find(','), message.size()), 32);
+    fprintf(timing_, "%llu %.*s %s %.1f\n", began, static_cast<int>(keyword), message.data(), own,
+            perTick * static_cast<double>(end.QuadPart - start.QuadPart));
+    fflush(timing_);
+  }
   TrackWindows(message);
   Settle();
 }

@@ -19,6 +19,7 @@ namespace host {
 struct RunOptions {
   std::string shotsDir;       // where "shot" asks for screenshots; empty: shots are skipped
   bool secondPacing = false;  // start each step in a calendar second of its own
+  std::string timingFile;     // a line per delivered message: when, its keyword, the add-in's time
 };
 
 // The name of a private message the host frame window receives, or null.
@@ -30,6 +31,9 @@ std::string LocalWindowName(uint32_t id);
 class Runner {
  public:
   Runner(Transcript &transcript, const RunOptions &options);
+  ~Runner();
+  Runner(const Runner &) = delete;
+  Runner &operator=(const Runner &) = delete;
 
   // Records a write of the add-in (any thread).
   void OnWrite(std::string_view text, bool accepted);
@@ -60,6 +64,8 @@ class Runner {
 
   Transcript &transcript_;
   RunOptions options_;
+  FILE *timing_ = nullptr;  // --timing, with hooks that see the add-in's first window call
+  HHOOK hooks_[4] = {};  // the channel thread's and the frame thread's, two kinds each
   std::string failure_;
   int held_ = 0, failed_ = 0;
   size_t chunkSize_ = 1600;
