@@ -10,8 +10,9 @@ holds probe.txt and timing.txt ("US KEYWORD FIRST-CALL-US|- DELIVERY-US" per del
 from the channel event to the add-in's first window call, and to the end of the delivery). Either
 may be missing; its table is then left out.
 
-Every change is matched to the first event of its kind after it and before the next change of the
-probe; a change without one is counted as missed.
+Every change is matched to the first event of its kind after it and before the probe's next change
+of the same kind (a window opened is closed before the next one opens; its taskbar button may come
+after the close was made); a change without one is counted as missed.
 """
 import datetime
 import os
@@ -19,9 +20,10 @@ import sys
 
 KINDS = [  # probe kind, the agent's message, what the client desktop shows
     ("title", "TITLE", "the local window's new title"),
-    ("open", "CREATE", "the new window's taskbar button, with its title"),
+    ("open", "CREATE", "a new taskbar button"),
     ("move", "UPDATERGN", "the frame's new shape"),
 ]
+SERVER_SLACK = 1000  # us: the server's log has milliseconds; its times are cut, not rounded
 
 
 def percentile(values, p):
@@ -81,9 +83,9 @@ def read_timing(path):
     return events
 
 
-def first_after(events, start, end, accept):
+def first_after(events, start, end, accept, slack=0):
     for e in events:
-        if e[0] < start:
+        if e[0] < start - slack:
             continue
         if e[0] >= end:
             return None
@@ -93,10 +95,10 @@ def first_after(events, start, end, accept):
 
 
 def windows(changes):
-    """Each change with the time of the probe's next change (the end of its window)."""
+    """Each change with the time of the probe's next change of its kind (the end of its window)."""
     for i, (t, kind, n) in enumerate(changes):
-        end = changes[i + 1][0] if i + 1 < len(changes) else t + 10_000_000
-        yield t, kind, n, end
+        later = [c[0] for c in changes[i + 1:] if c[1] == kind][:1]
+        yield t, kind, n, later[0] if later else t + 10_000_000
 
 
 def row(name, values_ms):
@@ -115,32 +117,39 @@ def real_table(d, frame):
     x = read_xwatch(os.path.join(d, "xwatch.txt"))
     out = []
     for kind, keyword, effect in KINDS:
-        detect, onward, whole = [], [], []
-        missed = 0
-        count = 0
+        detect, onward, whole, titled = [], [], [], []
+        missed = untitled = count = 0
         for t, k, n, end in windows(changes):
             if k != kind:
                 continue
             count += 1
-            sent = first_after(server, t, end, lambda e: e[1] == keyword)
+            sent = first_after(server, t, end, lambda e: e[1] == keyword, SERVER_SLACK)
             if kind == "title":
                 want = f"probe title {n}"
                 seen = first_after(x, t, end, lambda e: e[1] in ("title", "button") and e[3] == want)
             elif kind == "open":
+                # Only the probe opens windows in this phase: the first new button after the change.
+                seen = first_after(x, t, end, lambda e: e[1] == "button")
                 want = f"probe window {n}"
-                seen = first_after(x, t, end, lambda e: e[1] in ("title", "button") and e[3] == want)
+                named = first_after(x, t, end, lambda e: e[1] in ("title", "button") and e[3] == want)
+                if named:
+                    titled.append((named[0] - t) / 1000.0)
+                else:
+                    untitled += 1
             else:
                 seen = first_after(x, t, end, lambda e: e[1] == "shape" and e[3] == frame)
             if not sent or not seen:
                 missed += 1
                 continue
-            detect.append((sent[0] - t) / 1000.0)
-            onward.append((seen[0] - sent[0]) / 1000.0)
+            detect.append(max(0, sent[0] - t) / 1000.0)
+            onward.append(max(0, seen[0] - sent[0]) / 1000.0)
             whole.append((seen[0] - t) / 1000.0)
         out.append(f"{kind} ({count} changes, {missed} without a match): {effect}")
         out.append(row("change -> on the channel (agent, server)", detect))
         out.append(row("on the channel -> shown (RDP, client, add-in, Wine, WM)", onward))
         out.append(row("whole path", whole))
+        if kind == "open":
+            out.append(row(f"whole path to the button's title ({untitled} never titled)", titled))
     return out
 
 

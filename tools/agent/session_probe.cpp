@@ -31,8 +31,10 @@ unsigned long long NowMicroseconds() {
   return ticks / 10 - 11644473600ULL * 1000000ULL;  // from 1601 in 100 ns to 1970 in us
 }
 
-void Note(const char *kind, unsigned n) {
-  fprintf(g_log, "%llu %s %u\n", NowMicroseconds(), kind, n);
+// Each change is noted with the time taken just before it is made: the agent may see it before
+// the call that makes it returns.
+void Note(unsigned long long when, const char *kind, unsigned n) {
+  fprintf(g_log, "%llu %s %u\n", when, kind, n);
   fflush(g_log);
 }
 
@@ -71,23 +73,29 @@ int Latency(unsigned n, DWORD interval) {
   if (!probe) return fprintf(stderr, "quorv-session-probe: cannot make a window\n"), 1;
   Pump(3000);  // reported, and its local window made, before the first change
   for (unsigned i = 1; i <= n; ++i) {
-    SetWindowTextW(probe, (L"probe title " + std::to_wstring(i)).c_str());
-    Note("title", i);
+    const std::wstring title = L"probe title " + std::to_wstring(i);
+    const unsigned long long when = NowMicroseconds();
+    SetWindowTextW(probe, title.c_str());
+    Note(when, "title", i);
     Pump(interval);
   }
   for (unsigned i = 1; i <= n; ++i) {
-    HWND w = Open(L"probe window " + std::to_wstring(i), 500, 300);
+    const std::wstring title = L"probe window " + std::to_wstring(i);
+    unsigned long long when = NowMicroseconds();
+    HWND w = Open(title, 500, 300);
     if (!w) return fprintf(stderr, "quorv-session-probe: cannot make window %u\n", i), 1;
-    Note("open", i);
+    Note(when, "open", i);
     Pump(interval);
+    when = NowMicroseconds();
     DestroyWindow(w);
-    Note("close", i);
+    Note(when, "close", i);
     Pump(interval);
   }
   for (unsigned i = 1; i <= n; ++i) {
     // Back and forth between two places, so that every move changes the shape.
+    const unsigned long long when = NowMicroseconds();
     SetWindowPos(probe, nullptr, i % 2 ? 160 : 100, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    Note("move", i);
+    Note(when, "move", i);
     Pump(interval);
   }
   DestroyWindow(probe);
@@ -98,12 +106,15 @@ int Latency(unsigned n, DWORD interval) {
 int Busy(unsigned minutes) {
   const unsigned count = minutes * 30;
   for (unsigned i = 1; i <= count; ++i) {
-    HWND w = Open(L"busy program " + std::to_wstring(i), 200 + static_cast<int>(i % 10) * 40, 150);
+    const std::wstring title = L"busy program " + std::to_wstring(i);
+    unsigned long long when = NowMicroseconds();
+    HWND w = Open(title, 200 + static_cast<int>(i % 10) * 40, 150);
     if (!w) return fprintf(stderr, "quorv-session-probe: cannot make window %u\n", i), 1;
-    Note("open", i);
+    Note(when, "open", i);
     Pump(1000);
+    when = NowMicroseconds();
     DestroyWindow(w);
-    Note("close", i);
+    Note(when, "close", i);
     Pump(1000);
   }
   return 0;

@@ -97,7 +97,7 @@ unsigned long long MicrosecondsSince1970() {
 
 Runner::Runner(Transcript &transcript, const RunOptions &options) : transcript_(transcript), options_(options) {
   if (options_.timingFile.empty()) return;
-  if (!(timing_ = fopen(options_.timingFile.c_str(), "w"))) {
+  if (!(timing_ = fopen(options_.timingFile.c_str(), "wb"))) {  // one kind of line end, as the transcript
     transcript_.Line('#', "cannot write the timing file " + options_.timingFile);
     return;
   }
