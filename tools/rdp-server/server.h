@@ -53,6 +53,7 @@ class Server {
   void RelayAgent();
   void PlayScript();
   void SendToAddin(std::string_view line);
+  void CutWithLine(std::string_view line);
   void SendFrame();
   void SendPointer();
   bool Finished();
@@ -88,6 +89,7 @@ class Server {
 
   std::vector<ScriptStep> script_;
   size_t scriptNext_ = 0;
+  size_t scriptFrom_ = 0;  // where the next client's script starts: after the last "#!cut"'s line
   double scriptResume_ = 0;
   double scriptDone_ = 0;
 
