@@ -32,6 +32,9 @@ constexpr double kFrameSeconds = 0.04;           // at most 25 pictures a second
 constexpr double kCompareSeconds = 0.1;          // without DAMAGE: compare this often
 constexpr size_t kAgentReadPerStep = 64 * 1024;  // then the channel's queue is sent on
 constexpr double kAgentStallSeconds = 30;        // an agent that takes nothing for this long is hung
+// A client's add-in opens its end of the channel only after the connection is active; what comes
+// before is dropped by the client. A client sends its first input synchronisation after that point.
+constexpr double kReadyFallbackSeconds = 3;
 // "#!cut": the client gets two whole chunks of the line and part of a third. A chunk of 1600 bytes
 // (the server library's size) goes in one TLS record of about 1650 bytes with its headers.
 constexpr size_t kChunk = 1600;
@@ -72,7 +75,10 @@ void ContextFree(freerdp_peer *, rdpContext *context) {
 BOOL OnPostConnect(freerdp_peer *peer) { return Of(peer->context)->PostConnect(peer); }
 BOOL OnActivate(freerdp_peer *peer) { return Of(peer->context)->Activate(peer); }
 BOOL OnLogon(freerdp_peer *, SEC_WINNT_AUTH_IDENTITY *, BOOL) { return TRUE; }  // checked in PostConnect
-BOOL OnSynchronize(rdpInput *, UINT32) { return TRUE; }
+BOOL OnSynchronize(rdpInput *input, UINT32) {
+  Of(input->context)->Synchronized();
+  return TRUE;
+}
 BOOL OnKey(rdpInput *input, UINT16 flags, UINT16 code) {
   Of(input->context)->input().Key(flags, code);
   return TRUE;
@@ -323,6 +329,8 @@ bool Server::Activate(freerdp_peer *peer) {
   pointer.type = SYSPTR_DEFAULT;
   peer->update->pointer->PointerSystem(peer->context, &pointer);
   pointerSent_ = false;
+  ready_ = false;
+  activatedAt_ = NowSeconds();
   LogEvent("the client is active: %ux%u at %u bits a pixel, updates up to %u bytes", peer->settings->DesktopWidth,
            peer->settings->DesktopHeight, peer->settings->ColorDepth, peer->settings->MultifragMaxRequestSize);
   return true;
@@ -340,6 +348,7 @@ void Server::DropPeer(const char *why) {
   peer_ = nullptr;
   vcm_ = nullptr;
   activated_ = false;
+  ready_ = false;
   ++clientsGone_;
   if (scriptDone_ == 0 && !script_.empty() && scriptNext_ > scriptFrom_)
     LogEvent("the script was cut after %zu of %zu steps; the next client gets it from step %zu", scriptNext_,
@@ -395,12 +404,24 @@ void Server::Step(int timeoutMs) {
       agent_.Close();
     }
   }
+  if (activated_ && !ready_ && channel_ && NowSeconds() - activatedAt_ >= kReadyFallbackSeconds) {
+    ready_ = true;
+    LogEvent("the client sent no input synchronisation in %.0f seconds after it became active: the channel is used "
+             "anyway",
+             kReadyFallbackSeconds);
+  }
   RelayAgent();
   PlayScript();
   if (peer_ && vcm_ && !WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) DropPeer("its channels failed");
   screen_.ProcessEvents();
   SendPointer();
   SendFrame();
+}
+
+void Server::Synchronized() {
+  if (!activated_ || ready_) return;
+  ready_ = true;
+  if (channel_) LogEvent("the client synchronised its input: its add-in has the channel open");
 }
 
 void Server::ServePeer() {
@@ -448,7 +469,7 @@ void Server::SendToAddin(std::string_view line) {
 }
 
 void Server::RelayAgent() {
-  if (!agent_.Connected() || !channel_) return;
+  if (!agent_.Connected() || !channel_ || !ready_) return;
   char buffer[16 * 1024];
   size_t taken = 0;
   while (taken < kAgentReadPerStep) {
@@ -474,7 +495,7 @@ void Server::RelayAgent() {
 }
 
 void Server::PlayScript() {
-  if (script_.empty() || !channel_ || scriptDone_ > 0) return;
+  if (script_.empty() || !channel_ || !ready_ || scriptDone_ > 0) return;
   const double now = NowSeconds();
   if (scriptResume_ > now) return;
   scriptResume_ = 0;

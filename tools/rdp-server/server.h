@@ -40,6 +40,7 @@ class Server {
   bool PostConnect(freerdp_peer *peer);
   bool Activate(freerdp_peer *peer);
   void Refresh() { screen_.Invalidate(); }
+  void Synchronized();
   void Suppress(bool suppressed) { suppressed_ = suppressed; }
   Input &input() { return input_; }
 
@@ -70,6 +71,8 @@ class Server {
   HANDLE vcm_ = nullptr;
   HANDLE channel_ = nullptr;
   bool activated_ = false;
+  bool ready_ = false;      // the client's add-in has opened its end of the channel: lines may go
+  double activatedAt_ = 0;
   bool suppressed_ = false;
   bool hadPeer_ = false;
   bool captureFailed_ = false;
