@@ -545,6 +545,9 @@ int main(int argc, char **argv) {
     Fail("cannot connect to 127.0.0.1:" + std::to_string(o.port));
   } else {
     Note("connected");
+    // As FreeRDP's own clients when they take the focus, with their channels connected: the
+    // server sends on the channel from then on.
+    freerdp_input_send_synchronize_event(g_instance->input, 0);
     if (o.channel && !RunUntil([] { return g_channelOpen; }, 10)) Fail("the channel did not open");
     if (o.earlier && !RunUntil([&] { return g_channelLines.size() >= o.earlier; }, 10))
       Fail("the channel brought " + std::to_string(g_channelLines.size()) + " of the " + std::to_string(o.earlier) +
