@@ -318,15 +318,17 @@ bool RunUntil(Done done, double seconds) {
     const DWORD count = freerdp_get_event_handles(g_instance->context, handles, 64);
     if (count == 0) return false;
     WaitForMultipleObjects(count, handles, FALSE, 20);
-    if (!freerdp_check_event_handles(g_instance->context)) return done();
+    // What came before a broken connection counts too.
+    const bool alive = freerdp_check_event_handles(g_instance->context);
     while (!g_messages.empty()) {
       std::string message = std::move(g_messages.front());
       g_messages.pop_front();
       if (g_options.dump) std::printf("rdp-check-client: channel: %.100s\n", message.c_str());
       g_channelLines.push_back(message);
-      if (!g_options.silent && g_channelOpen)
+      if (alive && !g_options.silent && g_channelOpen)
         Write("ACK," + std::to_string(++g_answered) + "," + std::to_string(message.size()) + "\n");
     }
+    if (!alive) return done();
     g_agent.Pump();
   }
   return true;
