@@ -38,6 +38,7 @@ void StandInClient::Unload() {
   initCalls.clear();
   openCalls.clear();
   closeCalls.clear();
+  refuseOpenWhileOpen = false;
   ClearWrites();
 }
 
@@ -103,6 +104,7 @@ UINT VCAPITYPE StandInClient::Init(LPVOID *initHandle, PCHANNEL_DEF channels, IN
 UINT VCAPITYPE StandInClient::Open(LPVOID initHandle, LPDWORD openHandle, PCHAR name, PCHANNEL_OPEN_EVENT_FN proc) {
   StandInClient &c = Get();
   c.openCalls.push_back(OpenCall{initHandle, name ? name : "", proc});
+  if (c.refuseOpenWhileOpen && c.openHandle_ != 0) return CHANNEL_RC_ALREADY_OPEN;
   c.openProc_ = proc;
   if (c.openResult != CHANNEL_RC_OK) return c.openResult;
   c.openHandle_ = c.openHandleToGive;

@@ -39,6 +39,9 @@ class StandInClient {
   UINT openResult = CHANNEL_RC_OK;
   DWORD openHandleToGive = 0x51;
   UINT writeResult = CHANNEL_RC_OK;
+  // As FreeRDP's clients: the channel stays open through a disconnection, and opening it while it
+  // is open is refused (CHANNEL_RC_ALREADY_OPEN) until the add-in closes it.
+  bool refuseOpenWhileOpen = false;
   // When set, every accepted write is reported complete at once, from inside VirtualChannelWrite.
   bool completeWritesAtOnce = false;
   // How the client calls the add-in. FreeRDP's clients hand over a larger structure that names

@@ -41,8 +41,17 @@ void Connect(LPVOID initHandle) {
   if (!CreateWriteLock()) return;
   if (!g_entryPoints.pVirtualChannelOpen) return;
   DWORD openHandle = 0;
-  if (g_entryPoints.pVirtualChannelOpen(initHandle, &openHandle, g_channelName, ChannelOpenEventProc) != CHANNEL_RC_OK)
+  UINT result = g_entryPoints.pVirtualChannelOpen(initHandle, &openHandle, g_channelName, ChannelOpenEventProc);
+  if (result == CHANNEL_RC_ALREADY_OPEN) {
+    // FreeRDP keeps a connection's channel open through a disconnection and refuses to open it
+    // again on the next connect: the old handle is closed and the channel opened anew, or nothing
+    // the add-in writes would reach the new connection.
+    const DWORD stale = StopWrites();
+    if (stale && g_entryPoints.pVirtualChannelClose) g_entryPoints.pVirtualChannelClose(stale);
     openHandle = 0;
+    result = g_entryPoints.pVirtualChannelOpen(initHandle, &openHandle, g_channelName, ChannelOpenEventProc);
+  }
+  if (result != CHANNEL_RC_OK) openHandle = 0;
   OpenWriteQueue(openHandle, g_entryPoints.pVirtualChannelWrite);
 }
 

@@ -137,6 +137,32 @@ TEST_F(ChannelTest, ReconnectOpensAgainAndKeepsOneWriteLock) {
   EXPECT_TRUE(WriteLockExists());
 }
 
+// FreeRDP's reconnect (/auto-reconnect) raises disconnected and connected with the channel still
+// open from the old connection, and refuses to open it again: the add-in's answers must still reach
+// the new connection.
+TEST_F(ChannelTest, AReconnectOnAClientThatKeepsTheChannelOpenWritesOnTheNewConnection) {
+  CreateHostFrame();
+  client().refuseOpenWhileOpen = true;
+  LoadAndConnect();
+  client().Disconnect();
+  client().Connect();
+  EXPECT_EQ(std::vector<DWORD>{client().openHandleToGive}, client().closeCalls) << "the old handle is closed";
+  EXPECT_EQ(3u, client().openCalls.size()) << "refused, then opened again";
+  StartSession();
+  const HWND window = SendForLocalWindow("CREATE,2,0x10020,0,0,0");
+  ASSERT_NE(window, nullptr);
+  TakeSent();
+  SendMessageA(window, 0x0313, 0, 0x00640032);
+  EXPECT_EQ(TakeSentPayloads(), std::vector<std::string>{"WNDMSG,0x00010020,787,0,6553650"});
+  // A client that refuses every open leaves the channel closed, with no loop of attempts.
+  client().Disconnect();
+  client().openResult = CHANNEL_RC_NOT_CONNECTED;
+  client().Connect();
+  EXPECT_EQ(5u, client().openCalls.size());
+  client().openResult = CHANNEL_RC_OK;
+  client().refuseOpenWhileOpen = false;
+}
+
 // A message cut short by a dropped connection can never be completed: the first message of the
 // next connection (normally the greeting) is read on its own, after a reconnect or a termination.
 TEST_F(ChannelTest, AMessageCutByTheConnectionIsDroppedAtTheNextConnect) {

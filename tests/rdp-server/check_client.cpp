@@ -318,15 +318,17 @@ bool RunUntil(Done done, double seconds) {
     const DWORD count = freerdp_get_event_handles(g_instance->context, handles, 64);
     if (count == 0) return false;
     WaitForMultipleObjects(count, handles, FALSE, 20);
-    if (!freerdp_check_event_handles(g_instance->context)) return done();
+    // What came before a broken connection counts too.
+    const bool alive = freerdp_check_event_handles(g_instance->context);
     while (!g_messages.empty()) {
       std::string message = std::move(g_messages.front());
       g_messages.pop_front();
       if (g_options.dump) std::printf("rdp-check-client: channel: %.100s\n", message.c_str());
       g_channelLines.push_back(message);
-      if (!g_options.silent && g_channelOpen)
+      if (alive && !g_options.silent && g_channelOpen)
         Write("ACK," + std::to_string(++g_answered) + "," + std::to_string(message.size()) + "\n");
     }
+    if (!alive) return done();
     g_agent.Pump();
   }
   return true;
@@ -545,6 +547,9 @@ int main(int argc, char **argv) {
     Fail("cannot connect to 127.0.0.1:" + std::to_string(o.port));
   } else {
     Note("connected");
+    // As FreeRDP's own clients when they take the focus, with their channels connected: the
+    // server sends on the channel from then on.
+    freerdp_input_send_synchronize_event(g_instance->input, 0);
     if (o.channel && !RunUntil([] { return g_channelOpen; }, 10)) Fail("the channel did not open");
     if (o.earlier && !RunUntil([&] { return g_channelLines.size() >= o.earlier; }, 10))
       Fail("the channel brought " + std::to_string(g_channelLines.size()) + " of the " + std::to_string(o.earlier) +

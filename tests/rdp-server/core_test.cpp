@@ -126,9 +126,38 @@ TEST(Script, KeepsAgentLinesVerbatimSkipsCommentsAndRefusesUnknownDirectives) {
     out << "#!focus 0x1\n";
   }
   EXPECT_FALSE(ReadScript(file, &steps, &error));
-  EXPECT_EQ(error, file + ":1: unknown directive 'focus 0x1' (only '#!wait MS')");
+  EXPECT_EQ(error, file + ":1: unknown directive 'focus 0x1' (only '#!wait MS' and '#!cut')");
   std::remove(file.c_str());
   EXPECT_FALSE(ReadScript(file, &steps, &error));
+}
+
+TEST(Script, CutMarksTheNextAgentLineAndNeedsOne) {
+  const std::string file = testing::TempDir() + "rdp-server-cut.agent";
+  auto read = [&](const char *text, std::vector<ScriptStep> *steps, std::string *error) {
+    {
+      std::ofstream out(file, std::ios::binary);
+      out << text;
+    }
+    steps->clear();
+    return ReadScript(file, steps, error);
+  };
+  std::vector<ScriptStep> steps;
+  std::string error;
+  // Comments between the directive and its line change nothing; only that line is marked.
+  ASSERT_TRUE(read("HELLO,1,2\n#!cut\n# the long one\n\nSETICON,2,x\r\nHELLO,3,2\n", &steps, &error)) << error;
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_FALSE(steps[0].cut);
+  EXPECT_TRUE(steps[1].cut);
+  EXPECT_EQ(steps[1].line, "SETICON,2,x");
+  EXPECT_FALSE(steps[2].cut);
+  // A cut of nothing, or of a pause, is a mistake in the script.
+  EXPECT_FALSE(read("HELLO,1,2\n#!cut\n", &steps, &error));
+  EXPECT_EQ(error, file + ":2: '#!cut' must be followed by an agent line");
+  EXPECT_FALSE(read("#!cut\n#!wait 10\nHELLO,1,2\n", &steps, &error));
+  EXPECT_EQ(error, file + ":2: '#!cut' must be followed by an agent line, not a directive");
+  EXPECT_FALSE(read("#!cut 5\nHELLO,1,2\n", &steps, &error));
+  EXPECT_EQ(error, file + ":1: unknown directive 'cut 5' (only '#!wait MS' and '#!cut')");
+  std::remove(file.c_str());
 }
 
 TEST(Tiles, OnlyChangedTilesGoAndEdgeTilesAreCutToTheScreen) {

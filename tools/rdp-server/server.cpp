@@ -14,10 +14,12 @@
 #include <sys/resource.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "cut.h"
 #include "log.h"
 #include "pointer_shape.h"
 
@@ -30,6 +32,13 @@ constexpr double kFrameSeconds = 0.04;           // at most 25 pictures a second
 constexpr double kCompareSeconds = 0.1;          // without DAMAGE: compare this often
 constexpr size_t kAgentReadPerStep = 64 * 1024;  // then the channel's queue is sent on
 constexpr double kAgentStallSeconds = 30;        // an agent that takes nothing for this long is hung
+// A client's add-in opens its end of the channel only after the connection is active; what comes
+// before is dropped by the client. A client sends its first input synchronisation after that point.
+constexpr double kReadyFallbackSeconds = 3;
+// "#!cut": the client gets two whole chunks of the line and part of a third. A chunk of 1600 bytes
+// (the server library's size) goes in one TLS record of about 1650 bytes with its headers.
+constexpr size_t kChunk = 1600;
+constexpr size_t kCutBytes = 2 * 1650 + 800;
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -66,7 +75,10 @@ void ContextFree(freerdp_peer *, rdpContext *context) {
 BOOL OnPostConnect(freerdp_peer *peer) { return Of(peer->context)->PostConnect(peer); }
 BOOL OnActivate(freerdp_peer *peer) { return Of(peer->context)->Activate(peer); }
 BOOL OnLogon(freerdp_peer *, SEC_WINNT_AUTH_IDENTITY *, BOOL) { return TRUE; }  // checked in PostConnect
-BOOL OnSynchronize(rdpInput *, UINT32) { return TRUE; }
+BOOL OnSynchronize(rdpInput *input, UINT32) {
+  Of(input->context)->Synchronized();
+  return TRUE;
+}
 BOOL OnKey(rdpInput *input, UINT16 flags, UINT16 code) {
   Of(input->context)->input().Key(flags, code);
   return TRUE;
@@ -159,6 +171,11 @@ int Server::Run() {
   }
   if (!OpenLog(options_.logFile, &error) || !Start(&error)) {
     LogEvent("%s", error.c_str());
+    return kCannotStart;
+  }
+  if (std::any_of(script_.begin(), script_.end(), [](const ScriptStep &s) { return s.cut; }) && !CutWorks()) {
+    LogEvent("the script has '#!cut', but this build of the server cannot cut a connection (its send() is not "
+             "the one its RDP library calls)");
     return kCannotStart;
   }
   XSetIOErrorHandler(OnDisplayLost);
@@ -290,7 +307,7 @@ bool Server::PostConnect(freerdp_peer *peer) {
     channel_ = WTSVirtualChannelOpen(vcm_, WTS_CURRENT_SESSION, const_cast<LPSTR>(kChannel));
     if (channel_) {
       everJoined_ = true;
-      scriptNext_ = 0;
+      scriptNext_ = scriptFrom_;
       scriptResume_ = 0;
       LogEvent("the client joined the channel \"%s\"", kChannel);
     } else {
@@ -312,6 +329,8 @@ bool Server::Activate(freerdp_peer *peer) {
   pointer.type = SYSPTR_DEFAULT;
   peer->update->pointer->PointerSystem(peer->context, &pointer);
   pointerSent_ = false;
+  ready_ = false;
+  activatedAt_ = NowSeconds();
   LogEvent("the client is active: %ux%u at %u bits a pixel, updates up to %u bytes", peer->settings->DesktopWidth,
            peer->settings->DesktopHeight, peer->settings->ColorDepth, peer->settings->MultifragMaxRequestSize);
   return true;
@@ -329,11 +348,12 @@ void Server::DropPeer(const char *why) {
   peer_ = nullptr;
   vcm_ = nullptr;
   activated_ = false;
+  ready_ = false;
   ++clientsGone_;
-  if (scriptDone_ == 0 && !script_.empty() && scriptNext_ > 0)
-    LogEvent("the script was cut after %zu of %zu steps; the next client gets it from the start", scriptNext_,
-             script_.size());
-  scriptNext_ = 0;
+  if (scriptDone_ == 0 && !script_.empty() && scriptNext_ > scriptFrom_)
+    LogEvent("the script was cut after %zu of %zu steps; the next client gets it from step %zu", scriptNext_,
+             script_.size(), scriptFrom_ + 1);
+  scriptNext_ = scriptFrom_;
   scriptResume_ = 0;
   if (agent_.Connected()) {
     // As the session's channel closes for an agent in a real session: the agent ends or starts
@@ -384,12 +404,24 @@ void Server::Step(int timeoutMs) {
       agent_.Close();
     }
   }
+  if (activated_ && !ready_ && channel_ && NowSeconds() - activatedAt_ >= kReadyFallbackSeconds) {
+    ready_ = true;
+    LogEvent("the client sent no input synchronisation in %.0f seconds after it became active: the channel is used "
+             "anyway",
+             kReadyFallbackSeconds);
+  }
   RelayAgent();
   PlayScript();
   if (peer_ && vcm_ && !WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) DropPeer("its channels failed");
   screen_.ProcessEvents();
   SendPointer();
   SendFrame();
+}
+
+void Server::Synchronized() {
+  if (!activated_ || ready_) return;
+  ready_ = true;
+  if (channel_) LogEvent("the client synchronised its input: its add-in has the channel open");
 }
 
 void Server::ServePeer() {
@@ -437,7 +469,7 @@ void Server::SendToAddin(std::string_view line) {
 }
 
 void Server::RelayAgent() {
-  if (!agent_.Connected() || !channel_) return;
+  if (!agent_.Connected() || !channel_ || !ready_) return;
   char buffer[16 * 1024];
   size_t taken = 0;
   while (taken < kAgentReadPerStep) {
@@ -463,7 +495,7 @@ void Server::RelayAgent() {
 }
 
 void Server::PlayScript() {
-  if (script_.empty() || !channel_ || scriptDone_ > 0) return;
+  if (script_.empty() || !channel_ || !ready_ || scriptDone_ > 0) return;
   const double now = NowSeconds();
   if (scriptResume_ > now) return;
   scriptResume_ = 0;
@@ -474,6 +506,7 @@ void Server::PlayScript() {
       scriptResume_ = now + step.waitMs / 1000.0;
       return;
     }
+    if (step.cut) return CutWithLine(step.line);
     SendToAddin(step.line);
     sentBytes += step.line.size();
   }
@@ -482,6 +515,30 @@ void Server::PlayScript() {
     LogEvent("the script's %zu steps are played; answers are awaited for %u seconds", script_.size(),
              options_.lingerSeconds);
   }
+}
+
+void Server::CutWithLine(std::string_view line) {
+  // The lines after this one go to the next client.
+  scriptFrom_ = scriptNext_;
+  // What is queued goes whole first: only this line is cut.
+  if (!WTSVirtualChannelManagerCheckFileDescriptor(vcm_)) return DropPeer("its channels failed");
+  if (line.size() <= kCutBytes) {
+    LogEvent("#!cut: the line of %zu bytes fits in what goes before the cut (%zu bytes): sent whole", line.size(),
+             kCutBytes);
+    SendToAddin(line);
+    return DropPeer("cut by the script after a whole line");
+  }
+  ArmCut(peer_->sockfd, kCutBytes);
+  SendToAddin(line);
+  WTSVirtualChannelManagerCheckFileDescriptor(vcm_);  // fails when the socket is shut
+  const bool cut = DisarmCut();
+  LogEvent(
+      "#!cut: %s after %zu bytes on the connection: about %zu of the line's %zu chunks (%zu of its %zu bytes) went "
+      "whole",
+      cut ? "the client's connection is shut" : "the connection was not cut (the line went whole)", kCutBytes,
+      cut ? kCutBytes / 1650 : (line.size() + kChunk - 1) / kChunk, (line.size() + kChunk - 1) / kChunk,
+      cut ? kCutBytes / 1650 * kChunk : line.size(), line.size());
+  DropPeer(cut ? "cut by the script in the middle of a line" : "cut by the script after a whole line");
 }
 
 void Server::SendPointer() {

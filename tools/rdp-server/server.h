@@ -40,6 +40,7 @@ class Server {
   bool PostConnect(freerdp_peer *peer);
   bool Activate(freerdp_peer *peer);
   void Refresh() { screen_.Invalidate(); }
+  void Synchronized();
   void Suppress(bool suppressed) { suppressed_ = suppressed; }
   Input &input() { return input_; }
 
@@ -53,6 +54,7 @@ class Server {
   void RelayAgent();
   void PlayScript();
   void SendToAddin(std::string_view line);
+  void CutWithLine(std::string_view line);
   void SendFrame();
   void SendPointer();
   bool Finished();
@@ -69,6 +71,8 @@ class Server {
   HANDLE vcm_ = nullptr;
   HANDLE channel_ = nullptr;
   bool activated_ = false;
+  bool ready_ = false;      // the client's add-in has opened its end of the channel: lines may go
+  double activatedAt_ = 0;
   bool suppressed_ = false;
   bool hadPeer_ = false;
   bool captureFailed_ = false;
@@ -88,6 +92,7 @@ class Server {
 
   std::vector<ScriptStep> script_;
   size_t scriptNext_ = 0;
+  size_t scriptFrom_ = 0;  // where the next client's script starts: after the last "#!cut"'s line
   double scriptResume_ = 0;
   double scriptDone_ = 0;
 
