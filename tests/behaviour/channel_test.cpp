@@ -12,7 +12,18 @@
 namespace quorvtest {
 namespace {
 
-using ChannelTest = AddinTest;
+class ChannelTest : public AddinTest {
+ protected:
+  // A session started on the open channel: a system-menu request of its window goes out on it.
+  void ExpectASessionsRequestsReachTheChannel() {
+    StartSession();
+    const HWND window = SendForLocalWindow("CREATE,2,0x10020,0,0,0");
+    ASSERT_NE(window, nullptr);
+    TakeSent();
+    SendMessageA(window, 0x0313, 0, 0x00640032);
+    EXPECT_EQ(TakeSentPayloads(), std::vector<std::string>{"WNDMSG,0x00010020,787,0,6553650"});
+  }
+};
 
 bool WriteLockExists() {
   HANDLE lock = OpenMutexA(SYNCHRONIZE, FALSE, "Local\\WriteLock");
@@ -59,12 +70,7 @@ TEST_F(ChannelTest, AFreeRdpClientThatLeavesTheOptionsAt0GetsAWorkingChannel) {
   ASSERT_TRUE(client().CallEntryAndConnect());
   ASSERT_EQ(1u, client().openCalls.size());
   EXPECT_EQ("_quorv_", client().openCalls[0].name);
-  StartSession();
-  const HWND window = SendForLocalWindow("CREATE,2,0x10020,0,0,0");
-  ASSERT_NE(window, nullptr);
-  TakeSent();
-  SendMessageA(window, 0x0313, 0, 0x00640032);
-  EXPECT_EQ(TakeSentPayloads(), std::vector<std::string>{"WNDMSG,0x00010020,787,0,6553650"});
+  ExpectASessionsRequestsReachTheChannel();
 }
 
 TEST_F(ChannelTest, ConnectOpensWithTheEventsInitHandleAndCreatesTheWriteLock) {
@@ -148,12 +154,7 @@ TEST_F(ChannelTest, AReconnectOnAClientThatKeepsTheChannelOpenWritesOnTheNewConn
   client().Connect();
   EXPECT_EQ(std::vector<DWORD>{client().openHandleToGive}, client().closeCalls) << "the old handle is closed";
   EXPECT_EQ(3u, client().openCalls.size()) << "refused, then opened again";
-  StartSession();
-  const HWND window = SendForLocalWindow("CREATE,2,0x10020,0,0,0");
-  ASSERT_NE(window, nullptr);
-  TakeSent();
-  SendMessageA(window, 0x0313, 0, 0x00640032);
-  EXPECT_EQ(TakeSentPayloads(), std::vector<std::string>{"WNDMSG,0x00010020,787,0,6553650"});
+  ExpectASessionsRequestsReachTheChannel();
   // A client that refuses every open leaves the channel closed, with no loop of attempts.
   client().Disconnect();
   client().openResult = CHANNEL_RC_NOT_CONNECTED;
