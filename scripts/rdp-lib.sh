@@ -87,6 +87,15 @@ rdp_prepare_prefixes() {
   done
 }
 
+# rdp_client_folder DIR WFREERDP DLL APPNAME: DIR/app as a user installs the client: wfreerdp.exe,
+# the add-in as libquorv-client.dll (FreeRDP's MinGW build loads /vc:quorv by that name), and
+# Language.ini beside them with the frame's title as AppName.
+rdp_client_folder() {
+  mkdir -p "$1/app" &&
+    cp "$2" "$1/app/wfreerdp.exe" && cp "$3" "$1/app/libquorv-client.dll" &&
+    printf '[GLOBAL]\r\nAppName=%s\r\n' "$4" >"$1/app/Language.ini"
+}
+
 rdp_client_env() {
   export DISPLAY=$RDP_CLIENT_DISPLAY WINEPREFIX=$RDP_CLIENT_PREFIX WINEARCH=$RDP_CLIENT_ARCH
   export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=" LANG=${LANG:-C.UTF-8}
@@ -315,6 +324,10 @@ PY
   local rc=$?
   rm -rf "$tmp"
   return $rc
+}
+# The same, given the time the client and the window manager take to draw (a loaded machine).
+rdp_await_desktop_shows_through() {
+  rdp_until "$RDP_WAIT" rdp_desktop_shows_through >/dev/null || rdp_desktop_shows_through
 }
 
 # rdp_xtest DISPLAY ACTION...: mouse and keys as a user's, through xdotool (XTest).
