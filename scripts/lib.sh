@@ -184,18 +184,65 @@ quorv_wine_env() {
 }
 
 # quorv_wine_prefix: makes the prefix on first use. Needs an X display.
+# A prefix made once is kept as a template in the cache ($QUORV_CACHE/wine-prefix/, under the
+# architecture and the installed Wine's stamp) and later prefixes are copies of it: under qemu's
+# emulator a 32-bit Wine that is setting up a prefix now and then crashes or hangs for good in one
+# of its service processes, and on a clean clone every run would take that chance again. Each
+# attempt is bounded; a hung one is ended and made again, up to three times in all.
 quorv_wine_prefix() {
   quorv_wine_env
-  if [ ! -f "$WINEPREFIX/.quorv-ready" ]; then
-    mkdir -p "$WINEPREFIX"
-    "$QUORV_WINE" wineboot -i >/dev/null 2>&1 || true
-    # Without a window manager Wine waits about 2 s whenever a top-level window is hidden, unless
-    # its windows are unmanaged.
-    "$QUORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    "$QUORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-    "$QUORV_WINESERVER" -w
-    touch "$WINEPREFIX/.quorv-ready"
+  [ -f "$WINEPREFIX/.quorv-ready" ] && return 0
+  local stamp template tries
+  stamp=$(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || echo 0)
+  # The recipe's number goes up whenever _quorv_make_prefix changes what it sets.
+  template=${QUORV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorv}/wine-prefix/r2-$QUORV_WINE_ARCH-$stamp
+  if [ -f "$template/.quorv-ready" ]; then
+    rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX" && cp -a "$template/." "$WINEPREFIX/" && return 0
   fi
+  for tries in 1 2 3; do
+    if _quorv_make_prefix; then
+      touch "$WINEPREFIX/.quorv-ready"
+      # Kept unless another run kept one first (a reader may be copying that one).
+      local keep=$template.tmp.$BASHPID
+      rm -rf "$keep" && mkdir -p "$keep" && cp -a "$WINEPREFIX/." "$keep/" &&
+        [ ! -e "$template" ] && mv -T "$keep" "$template" 2>/dev/null
+      rm -rf "$keep"
+      return 0
+    fi
+    echo "${QUORV_PROG:-${0##*/}}: making the Wine prefix $WINEPREFIX failed or hung (attempt $tries of 3)" >&2
+  done
+  return 1
+}
+
+# One attempt at a prefix, every step bounded; true when it is whole (its registry and system
+# folder are there and every program it started has ended).
+_quorv_make_prefix() {
+  "$QUORV_WINESERVER" -k 2>/dev/null
+  rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX" || return 1
+  timeout 600 "$QUORV_WINE" wineboot -i >/dev/null 2>&1
+  [ $? != 124 ] &&
+  # Without a window manager Wine waits about 2 s whenever a top-level window is hidden, unless
+  # its windows are unmanaged.
+  timeout 300 "$QUORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
+  timeout 300 "$QUORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 &&
+  # A program that crashes writes its backtrace to its own output and ends, instead of waiting
+  # for a click on a crash dialog until its test's time-out.
+  timeout 300 "$QUORV_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 &&
+  _quorv_no_debugger_when_emulated &&
+  timeout 300 "$QUORV_WINESERVER" -w &&
+  [ -f "$WINEPREFIX/system.reg" ] && [ -f "$WINEPREFIX/user.reg" ] &&
+  [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && return 0
+  "$QUORV_WINESERVER" -k 2>/dev/null
+  return 1
+}
+
+# Under the emulator the debugger Wine starts for a crashed program hangs for good while attaching,
+# and keeps the program, and with it the output pipes it inherited, alive: a crash of one of
+# Wine's service processes then held a test run's output open for hours. There a crashed program
+# just ends.
+_quorv_no_debugger_when_emulated() {
+  [ "$QUORV_WINE_ARCH" = win32 ] && quorv_32bit_emulated || return 0
+  timeout 300 "$QUORV_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d 'C:\windows\no-debugger.exe %ld %ld' /f >/dev/null 2>&1
 }
 
 # quorv_wine PROGRAM [ARGS...]: runs a Windows program in the prefix. Needs an X display
@@ -220,7 +267,16 @@ _quorv_wine_session() {
   quorv_wine_env
   trap '"$QUORV_WINESERVER" -k 2>/dev/null' EXIT
   trap 'exit 130' INT TERM
-  quorv_wine cmd /c exit >/dev/null 2>&1
+  quorv_wine_prefix || return 1
+  # The first program starts the prefix's services; under the emulator that start now and then
+  # hangs for good, and then so would every program after it: bounded, and tried again afresh.
+  local tries
+  for tries in 1 2 3; do
+    timeout 300 "$QUORV_WINE" cmd /c exit >/dev/null 2>&1 && break
+    echo "${QUORV_PROG:-${0##*/}}: Wine did not start in $WINEPREFIX (attempt $tries of 3)" >&2
+    "$QUORV_WINESERVER" -k 2>/dev/null
+    [ $tries = 3 ] && return 1
+  done
   "$QUORV_WINESERVER" -p
   "$@"
 }
