@@ -139,18 +139,30 @@ EOF
   echo 'Theme="default/default.theme"' >"$raw/icewm/theme"
   DISPLAY=$RDP_CLIENT_DISPLAY ICEWM_PRIVCFG=$raw/icewm icewm >"$raw/icewm.log" 2>&1 &
   RDP_PIDS+=($!)
-  # icewm leaves the background to icewmbg (icewm-session starts both); without an image of the
-  # theme's, a plain colour.
-  DISPLAY=$RDP_CLIENT_DISPLAY ICEWM_PRIVCFG=$raw/icewm icewmbg -i '' \
-    -k "#$(printf '%02x%02x%02x' $RDP_DESKTOP_RGB)" >"$raw/icewmbg.log" 2>&1 &
-  RDP_PIDS+=($!)
-  local _
+  local _ wm=0
   for _ in $(seq $((RDP_WAIT * 10))); do
     DISPLAY=$RDP_CLIENT_DISPLAY xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
-      return 0
+      { wm=1; break; }
     sleep 0.1
   done
-  rdp_fail "icewm did not start on the client's display (see $raw/icewm.log)"
+  [ $wm = 1 ] || { rdp_fail "icewm did not start on the client's display (see $raw/icewm.log)"; return 1; }
+  # icewm leaves the background to icewmbg (icewm-session starts both); without an image of the
+  # theme's, a plain colour. Once in a while icewmbg cannot open the display when it starts and
+  # the desktop stays black, which every check of the frame's holes would take for the session:
+  # started again until the screen's middle shows the colour.
+  local colour bg=
+  colour=$(printf '#%02X%02X%02X' $RDP_DESKTOP_RGB)
+  for _ in $(seq $((RDP_WAIT * 2))); do
+    DISPLAY=$RDP_CLIENT_DISPLAY import -window root -crop 1x1+640+300 -depth 8 txt:- 2>/dev/null |
+      grep -qF "$colour" && return 0
+    if [ -z "$bg" ] || ! kill -0 "$bg" 2>/dev/null; then
+      DISPLAY=$RDP_CLIENT_DISPLAY ICEWM_PRIVCFG=$raw/icewm icewmbg -i '' -k "$colour" >>"$raw/icewmbg.log" 2>&1 &
+      bg=$!
+      RDP_PIDS+=($bg)
+    fi
+    sleep 0.5
+  done
+  rdp_fail "the client desktop's background was not painted (see $raw/icewmbg.log)"
 }
 
 # rdp_start_server OUT SERVER [OPTIONS...]: quorv-rdp-server serving the session's display
