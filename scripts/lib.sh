@@ -10,6 +10,8 @@ QUORV_TICK=${QUORV_TICK:-25}
 # 24-bit depth: at the default 8 bits icon pixels turn into a palette.
 QUORV_SCREEN="-screen 0 1280x1024x24"
 QUORV_WINESERVER=/usr/lib/wine/wineserver
+# What is built or made once and kept across clones: FreeRDP's client, Wine prefixes.
+QUORV_CACHE=${QUORV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorv}
 
 # ---- arguments -------------------------------------------------------------------------------
 
@@ -195,7 +197,7 @@ quorv_wine_prefix() {
   local stamp template tries
   stamp=$(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null || echo 0)
   # The recipe's number goes up whenever _quorv_make_prefix changes what it sets.
-  template=${QUORV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quorv}/wine-prefix/r2-$QUORV_WINE_ARCH-$stamp
+  template=$QUORV_CACHE/wine-prefix/r2-$QUORV_WINE_ARCH-$stamp
   if [ -f "$template/.quorv-ready" ]; then
     rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX" && cp -a "$template/." "$WINEPREFIX/" && return 0
   fi
@@ -223,11 +225,11 @@ _quorv_make_prefix() {
   [ $? != 124 ] &&
   # Without a window manager Wine waits about 2 s whenever a top-level window is hidden, unless
   # its windows are unmanaged.
-  timeout 300 "$QUORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 &&
-  timeout 300 "$QUORV_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 &&
+  _quorv_reg_add 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ N &&
+  _quorv_reg_add 'HKCU\Software\Wine\X11 Driver' Decorated REG_SZ N &&
   # A program that crashes writes its backtrace to its own output and ends, instead of waiting
   # for a click on a crash dialog until its test's time-out.
-  timeout 300 "$QUORV_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 &&
+  _quorv_reg_add 'HKCU\Software\Wine\WineDbg' ShowCrashDialog REG_DWORD 0 &&
   _quorv_no_debugger_when_emulated &&
   timeout 300 "$QUORV_WINESERVER" -w &&
   [ -f "$WINEPREFIX/system.reg" ] && [ -f "$WINEPREFIX/user.reg" ] &&
@@ -242,7 +244,12 @@ _quorv_make_prefix() {
 # just ends.
 _quorv_no_debugger_when_emulated() {
   [ "$QUORV_WINE_ARCH" = win32 ] && quorv_32bit_emulated || return 0
-  timeout 300 "$QUORV_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d 'C:\windows\no-debugger.exe %ld %ld' /f >/dev/null 2>&1
+  _quorv_reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' Debugger REG_SZ 'C:\windows\no-debugger.exe %ld %ld'
+}
+
+# _quorv_reg_add KEY NAME TYPE DATA: one registry value in the prefix, bounded like every step.
+_quorv_reg_add() {
+  timeout 300 "$QUORV_WINE" reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1
 }
 
 # quorv_wine PROGRAM [ARGS...]: runs a Windows program in the prefix. Needs an X display
