@@ -144,7 +144,9 @@ quorv_need() {
   local tool package
   for tool in "$@"; do
     case $tool in
-      *.so.*) ldconfig -p 2>/dev/null | grep -qF "$tool" && continue ;;
+      # The whole list is read before it is searched: under pipefail, a `grep -q` that stops at
+      # its first match can end ldconfig by SIGPIPE and fail a check that found the library.
+      *.so.*) [[ $(ldconfig -p 2>/dev/null) == *"$tool "* ]] && continue ;;
       *) command -v "$tool" >/dev/null 2>&1 && continue ;;
     esac
     case $tool in
