@@ -63,6 +63,9 @@ quorv_watch() {
 # quorv_build PRESET LOGDIR [BUILD-ARGS...]: configures and builds one preset (logs
 # LOGDIR/configure-PRESET.log and LOGDIR/build-PRESET.log, LOGDIR relative to the repository);
 # on failure prints the logs' tails and returns 1.
+# Where ccache is installed, a build directory configured here compiles through it, with its
+# cache in $QUORV_CACHE/ccache and paths taken relative to the clone: a clean clone (CI's) then
+# compiles only what changed since the runs before it.
 quorv_build() {
   local preset=$1 logs=$2
   shift 2
@@ -70,12 +73,24 @@ quorv_build() {
   mkdir -p "$logs"
   local configure=$logs/configure-$preset.log build=$logs/build-$preset.log
   : >"$build"
-  if ! (cd "$QUORV_ROOT" && quorv_watch "configure $preset" "$configure" cmake --preset "$preset" &&
+  if ! (cd "$QUORV_ROOT" && quorv_ccache_env && quorv_watch "configure $preset" "$configure" cmake --preset "$preset" &&
         quorv_watch "build $preset" "$build" cmake --build --preset "$preset" -j2 "$@"); then
     echo "build $preset failed:"
     tail -n 40 "$configure" "$build"
     return 1
   fi
+}
+
+# quorv_ccache_env: exports what makes a first configure compile through ccache, where it is
+# installed (a build directory configured before keeps its compilers).
+quorv_ccache_env() {
+  command -v ccache >/dev/null 2>&1 || return 0
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER-ccache}
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER-ccache}
+  export CCACHE_DIR=${CCACHE_DIR:-$QUORV_CACHE/ccache} CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-4G}
+  CCACHE_BASEDIR=$(cd "$QUORV_ROOT" && pwd -P)
+  # The build directory is not part of an object's key: clones in other folders share objects.
+  export CCACHE_BASEDIR CCACHE_NOHASHDIR=1
 }
 
 # ---- 32-bit programs -------------------------------------------------------------------------

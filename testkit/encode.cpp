@@ -204,8 +204,8 @@ std::string CompareIconPixels(const IconPixels &shown, const Image &sent) {
 }
 
 std::string SourceTreePath(std::string_view relative) {
-  std::string here = __FILE__;
-  std::string root = here.substr(0, here.rfind("testkit"));
+  // The build names the tree (a compiler cache may give this file a relative __FILE__).
+  std::string root = QUORV_SOURCE_ROOT;
 #ifdef _WIN32
   if (!root.empty() && root[0] == '/') root = "Z:" + root;  // a Unix path, where Wine maps the root
 #endif
