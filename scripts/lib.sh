@@ -283,8 +283,25 @@ quorv_with_wine() {
   quorv_wine_env
   # The caller's functions go along as text: xvfb-run is a POSIX shell script, which drops
   # functions exported through the environment.
+  local rc=0
   xvfb-run -a -s "$QUORV_SCREEN" bash -c '. "$0" && eval "$1" && shift && _quorv_wine_session "$@"' \
-    "$QUORV_LIB" "$(declare -f)" "$@"
+    "$QUORV_LIB" "$(declare -f)" "$@" || rc=$?
+  _quorv_wine_leftovers_end
+  return $rc
+}
+
+# _quorv_wine_leftovers_end: ends the Wine programs of $WINEPREFIX that outlived its session.
+# Under the emulator a program that hangs as it starts (the wineboot a new wine server starts, say)
+# can lose its wine server, which then cannot end it, and stays at 0 % CPU for good.
+_quorv_wine_leftovers_end() {
+  local p exe
+  for p in /proc/[0-9]*; do
+    exe=$(readlink "$p/exe" 2>/dev/null) || continue
+    case $exe in */qemu-i386*|*/wine*) ;; *) continue ;; esac
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -xF "WINEPREFIX=$WINEPREFIX" >/dev/null &&
+      kill -9 "${p#/proc/}" 2>/dev/null
+  done
+  return 0
 }
 
 _quorv_wine_session() {
