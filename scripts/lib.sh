@@ -298,7 +298,7 @@ _quorv_wine_leftovers_end() {
   for p in /proc/[0-9]*; do
     exe=$(readlink "$p/exe" 2>/dev/null) || continue
     case $exe in */qemu-i386*|*/wine*) ;; *) continue ;; esac
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -xF "WINEPREFIX=$WINEPREFIX" >/dev/null &&
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -xF "WINEPREFIX=$WINEPREFIX" >/dev/null &&
       kill -9 "${p#/proc/}" 2>/dev/null
   done
   return 0
